@@ -1,0 +1,12 @@
+# Options shared by every target of the project, as an interface library that targets link.
+add_library(kro_options INTERFACE)
+target_compile_definitions(kro_options INTERFACE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
+                                                 _WIN32_WINNT=0x0601)
+if(MSVC)
+    target_compile_options(kro_options INTERFACE /W4 /utf-8 $<$<BOOL:${KRO_WARNINGS_AS_ERRORS}>:/WX>)
+else()
+    target_compile_options(kro_options INTERFACE -Wall -Wextra -ffunction-sections -fdata-sections
+                                                 $<$<BOOL:${KRO_WARNINGS_AS_ERRORS}>:-Werror>)
+    # A static runtime: the executables import only Windows system DLLs.
+    target_link_options(kro_options INTERFACE -static -Wl,--gc-sections)
+endif()
