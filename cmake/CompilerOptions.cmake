@@ -1,6 +1,6 @@
 # Options shared by every target of the project, as an interface library that targets link.
 add_library(kro_options INTERFACE)
-target_compile_definitions(kro_options INTERFACE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
+target_compile_definitions(kro_options INTERFACE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX NOGDI
                                                  _WIN32_WINNT=0x0601)
 if(MSVC)
     target_compile_options(kro_options INTERFACE /W4 /utf-8 $<$<BOOL:${KRO_WARNINGS_AS_ERRORS}>:/WX>)
@@ -10,3 +10,10 @@ else()
     # A static runtime: the executables import only Windows system DLLs.
     target_link_options(kro_options INTERFACE -static -Wl,--gc-sections)
 endif()
+
+# Executables whose entry point is wmain or wWinMain.
+function(kro_unicode_entry target)
+    if(NOT MSVC)
+        target_link_options(${target} PRIVATE -municode)
+    endif()
+endfunction()

@@ -1,0 +1,35 @@
+#include "ExceptionReporting.h"
+
+#include "FileUtils.h"
+#include "Log.h"
+
+namespace {
+
+// Error texts are UTF-8 (paths under a user named José stay readable); bytes that are not valid UTF-8 are
+// kept visible one unit per byte rather than dropped.
+std::wstring decodeErrorText(const char* text) {
+    const std::string bytes = text;
+    const std::wstring decoded = tstrings::fromMultiByte(bytes);
+    if (!decoded.empty() || bytes.empty()) {
+        return decoded;
+    }
+    return (tstrings::TextBuilder() << text).str();
+}
+
+}  // namespace
+
+void logError(const CodeSite& site, const std::wstring& message) {
+    const std::wstring file = FileUtils::getFileName(tstrings::fromMultiByte(site.file));
+    const std::wstring function = tstrings::fromMultiByte(site.function);
+    Logger::instance().log(ERROR, file.c_str(), site.line, function.c_str(), message);
+}
+
+void reportException(const CodeSite& site, const std::exception& error) {
+    logError(site, (tstrings::TextBuilder()
+                    << "Exception with message '" << decodeErrorText(error.what()) << "' caught")
+                       .str());
+}
+
+void reportUnknownException(const CodeSite& site) {
+    logError(site, L"Unknown exception caught");
+}

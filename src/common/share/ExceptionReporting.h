@@ -1,0 +1,20 @@
+// Turning a caught exception into one ERROR record at a boundary. Every boundary reads:
+//   try { ... }
+//   catch (const std::exception& e) { reportException(KRO_CODE_SITE, e); }
+//   catch (...) { reportUnknownException(KRO_CODE_SITE); }
+// and goes on with its own result; nothing is rethrown.
+#pragma once
+
+#include <exception>
+#include <string>
+
+#include "KroError.h"
+
+// ERROR record "Exception with message '" + what() + "' caught" at the boundary's site. what() is read as
+// UTF-8; only text that is not valid UTF-8 is widened one unit per byte.
+void reportException(const CodeSite& site, const std::exception& error);
+// ERROR record "Unknown exception caught" at the boundary's site.
+void reportUnknownException(const CodeSite& site);
+// ERROR record with the message at the site's file (last component), line and function, whatever the
+// threshold.
+void logError(const CodeSite& site, const std::wstring& message);

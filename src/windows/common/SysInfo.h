@@ -1,0 +1,51 @@
+// Facts about the running process and the machine. Directory paths come without trailing separators.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace SysInfo {
+
+// Full path of the running executable. Throws KroError<SysError> "GetModuleFileName failed".
+std::wstring getProcessModulePath();
+// Full path of the module that holds the calling code. Throws as getProcessModulePath.
+std::wstring getCurrentModulePath();
+// The module that holds the calling code; its reference count is not raised, so it is never freed.
+// Throws KroError<SysError> "GetModuleHandleExW failed".
+HMODULE getCurrentModuleHandle();
+// The user's temporary directory; empty when the system gives none. Never throws.
+std::wstring getTempDir();
+// The Windows system directory. Throws KroError<SysError> "GetSystemDirectory failed", or
+// KroError<std::runtime_error> "Unexpected reply from GetSystemDirectory" when the needed size keeps growing.
+std::wstring getSystemDir();
+// True when the operating system's processor architecture is AMD64.
+bool isNativeAmd64();
+
+// The Windows version, classified once before the entry point, in release order.
+enum OsVersion {
+    WinOlder = 0,
+    WinXP = 1,
+    WinVista = 2,
+    Win7 = 3,
+    Win8 = 4,
+    Win81 = 5,
+    Win10 = 6,
+    WinNewer = 7
+};
+// The version classified at start-up. Never fails.
+OsVersion getOsVersion();
+
+// The same queries with the system call passed in, so that tests can make the system misbehave.
+namespace seams {
+using ModuleFileNameFunction = DWORD(WINAPI*)(HMODULE, LPWSTR, DWORD);
+using TempPathFunction = DWORD(WINAPI*)(DWORD, LPWSTR);
+using SystemDirectoryFunction = UINT(WINAPI*)(LPWSTR, UINT);
+
+std::wstring getModulePath(ModuleFileNameFunction getModuleFileName, HMODULE module);
+std::wstring getTempDir(TempPathFunction getTempPath);
+std::wstring getSystemDir(SystemDirectoryFunction getSystemDirectory, const char* functionName);
+OsVersion classifyOsVersion(DWORD major, DWORD minor);
+}  // namespace seams
+
+}  // namespace SysInfo

@@ -1,0 +1,201 @@
+#include "Log.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "SysInfo.h"
+#include "TestSupport.h"
+#include "WinAutoHandle.h"
+
+using testsupport::ParsedRecord;
+
+namespace {
+
+const std::uint64_t maxSize = FileLogAppender::defaultMaxFileSize;
+
+std::wstring fixturesDir() {
+    return tstrings::fromMultiByte(KRO_FIXTURES_DIR);
+}
+
+// Builds a record as Logger::log would, for writing through an appender of the test's own.
+LogRecord sampleRecord(const std::wstring& message) {
+    LogRecord record{};
+    GetLocalTime(&record.time);
+    record.processId = 52;
+    record.threadId = 60;
+    record.processName = L"launcher.exe";
+    record.levelName = L"INFO";
+    record.file = L"Widget";
+    record.line = 12;
+    record.function = L"Widget::open";
+    record.message = message;
+    return record;
+}
+
+// An appender for vantor.log in the given folder (the folder becomes this process's temporary directory while
+// the appender is made).
+FileLogAppender appenderIn(const std::wstring& folder) {
+    const std::wstring previous = SysInfo::getTempDir();
+    SetEnvironmentVariableW(L"TMP", folder.c_str());
+    FileLogAppender appender(L"vantor.log");
+    SetEnvironmentVariableW(L"TMP", previous.c_str());
+    return appender;
+}
+
+}  // namespace
+
+TEST(Log, WritesTwoLineRecordsFieldByField) {
+    testsupport::removeLog();
+    SYSTEMTIME before{};
+    GetLocalTime(&before);
+    const int line = __LINE__ + 1;
+    KRO_LOG(INFO, "first " << 42);
+    KRO_LOG(ERROR, std::wstring(L"caf\u00E9"));
+
+    const std::string bytes = testsupport::readFileBytes(testsupport::logPath());
+    EXPECT_NE(0xEF, static_cast<unsigned char>(bytes[0])) << "no byte-order mark";
+    const std::vector<ParsedRecord> records = testsupport::parseLog(bytes);
+    ASSERT_EQ(2u, records.size());
+    const ParsedRecord& r = records[0];
+    EXPECT_EQ(before.wYear, r.year);
+    EXPECT_EQ(before.wMonth, r.month);
+    EXPECT_GE(r.day, 1u);
+    EXPECT_LE(r.hour, 23u);
+    EXPECT_EQ(L"share_test.exe", r.processName);
+    EXPECT_EQ(GetCurrentProcessId(), r.processId);
+    EXPECT_EQ(GetCurrentThreadId(), r.threadId);
+    EXPECT_EQ(L"LogTest.cpp", r.file);
+    EXPECT_EQ(static_cast<unsigned>(line), r.line);
+    EXPECT_EQ(L"Log_WritesTwoLineRecordsFieldByField_Test::TestBody", r.function);
+    EXPECT_EQ(L"INFO", r.level);
+    EXPECT_EQ(L"first 42", r.message);
+    EXPECT_EQ(L"ERROR", records[1].level);
+    EXPECT_EQ(L"caf\u00E9", records[1].message);
+
+    const std::string header = bytes.substr(0, bytes.find('\n') + 1);
+    EXPECT_EQ("]\r\n", header.substr(header.size() - 3));
+    EXPECT_EQ("\tINFO: first 42\r\n", bytes.substr(header.size(), 17));
+}
+
+TEST(Log, FormatsTheHeaderExactly) {
+    const testsupport::ScratchDir scratch;
+    FileLogAppender appender = appenderIn(scratch.path());
+    LogRecord record = sampleRecord(L"line one\nline two");
+    record.time.wYear = 2026;
+    record.time.wMonth = 1;
+    record.time.wDay = 31;
+    record.time.wHour = 9;
+    record.time.wMinute = 5;
+    record.time.wSecond = 7;
+    record.time.wMilliseconds = 42;
+    appender.append(record);
+    EXPECT_EQ(
+        "[2026/01/31 09:05:07.042, launcher.exe (PID: 52, TID: 60), Widget:12 (Widget::open)]\r\n"
+        "\tINFO: line one\r\nline two\r\n",
+        testsupport::readFileBytes(scratch / L"vantor.log"));
+}
+
+TEST(Log, NamesLevels) {
+    EXPECT_STREQ(L"TRACE", logLevelName(0));
+    EXPECT_STREQ(L"INFO", logLevelName(1));
+    EXPECT_STREQ(L"WARNING", logLevelName(2));
+    EXPECT_STREQ(L"ERROR", logLevelName(3));
+    testsupport::removeLog();
+    Logger::instance().log(4, L"C:\\src\\x.cpp", 1, L"f", L"four");
+    Logger::instance().log(-1, L"nosep", 2, L"f", L"minus one");
+    const auto records = testsupport::readLog();
+    ASSERT_EQ(2u, records.size());
+    EXPECT_EQ(L"UNKNOWN", records[0].level);
+    EXPECT_EQ(L"x.cpp", records[0].file);
+    EXPECT_EQ(L"UNKNOWN", records[1].level);
+    EXPECT_EQ(L"nosep", records[1].file);
+}
+
+TEST(Log, EmptiesTheFileOnceItReachesTenMebibytes) {
+    const testsupport::ScratchDir scratch;
+    FileLogAppender appender = appenderIn(scratch.path());
+    const std::wstring path = scratch / L"vantor.log";
+    testsupport::writeFileBytes(path, std::string(maxSize - 1, 'x'));
+
+    appender.append(sampleRecord(L"appended"));
+    const std::string afterFirst = testsupport::readFileBytes(path);
+    ASSERT_GT(afterFirst.size(), maxSize) << "a file one byte short of the limit is appended to";
+    EXPECT_EQ(std::string(maxSize - 1, 'x'), afterFirst.substr(0, maxSize - 1));
+
+    appender.append(sampleRecord(L"alone"));
+    const auto records = testsupport::readLog(path);
+    ASSERT_EQ(1u, records.size());
+    EXPECT_EQ(L"alone", records[0].message);
+}
+
+TEST(Log, DropsTheRecordWhileAnotherWriterHoldsTheFile) {
+    testsupport::removeLog();
+    KRO_LOG(INFO, "before");
+    {
+        const WinAutoHandle<HANDLE> holder(CreateFileW(testsupport::logPath().c_str(), GENERIC_READ,
+                                                       FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_NE(INVALID_HANDLE_VALUE, holder.get());
+        KRO_LOG(INFO, "dropped");
+    }
+    KRO_LOG(INFO, "after");
+    const auto records = testsupport::readLog();
+    ASSERT_EQ(2u, records.size());
+    EXPECT_EQ(L"before", records[0].message);
+    EXPECT_EQ(L"after", records[1].message);
+}
+
+TEST(Log, TwoProcessesNeverInterleave) {
+    const testsupport::ScratchDir scratch;
+    const testsupport::ProcessOptions options{
+        {{L"TMP", scratch.path()}, {L"TEMP", scratch.path()}}, L"", false};
+    const std::wstring writer = testsupport::binDir() + L"\\log-writer.exe";
+    testsupport::RunningProcess first = testsupport::startProcess(writer, {L"1000", L"alpha"}, options);
+    testsupport::RunningProcess second = testsupport::startProcess(writer, {L"1000", L"beta"}, options);
+    EXPECT_EQ(0u, first.wait());
+    EXPECT_EQ(0u, second.wait());
+
+    const auto records = testsupport::readLog(scratch / L"vantor.log");
+    ASSERT_EQ(2000u, records.size()) << "every record intact, none lost";
+    int next[2] = {0, 0};
+    for (const ParsedRecord& r : records) {
+        const int who = r.message.rfind(L"alpha", 0) == 0 ? 0 : 1;
+        EXPECT_EQ((who == 0 ? L"alpha record " : L"beta record ") + std::to_wstring(next[who]++), r.message);
+        EXPECT_EQ(L"log-writer.exe", r.processName);
+    }
+}
+
+TEST(Log, NeverWritesThroughAHardLink) {
+    const testsupport::ScratchDir scratch;
+    const std::wstring other = scratch / L"other.txt";
+    const std::string original(maxSize + 10, 'o');
+    testsupport::writeFileBytes(other, original);
+    ASSERT_TRUE(CreateHardLinkW((scratch / L"vantor.log").c_str(), other.c_str(), nullptr));
+
+    FileLogAppender appender = appenderIn(scratch.path());
+    appender.append(sampleRecord(L"one"));
+    appender.append(sampleRecord(L"two"));
+    EXPECT_TRUE(testsupport::readFileBytes(other) == original)
+        << "the linked file is neither appended to nor emptied";
+}
+
+TEST(Log, NeverWritesThroughASymbolicLink) {
+    // Made by the fixture script from the Linux side: vantor.log -> ../symlink-target.txt, a 10 MiB file.
+    const std::wstring folder = fixturesDir() + L"\\symlink-log";
+    const std::wstring target = fixturesDir() + L"\\symlink-target.txt";
+    const std::string original = testsupport::readFileBytes(target);
+    ASSERT_EQ(maxSize, original.size());
+
+    FileLogAppender appender = appenderIn(folder);
+    appender.append(sampleRecord(L"one"));
+    appender.append(sampleRecord(L"two"));
+    EXPECT_TRUE(testsupport::readFileBytes(target) == original);
+
+    // A link whose target does not exist is not created through either.
+    FileLogAppender dangling = appenderIn(fixturesDir() + L"\\dangling-log");
+    dangling.append(sampleRecord(L"one"));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES,
+              GetFileAttributesW((fixturesDir() + L"\\dangling-target.txt").c_str()));
+}

@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Makes what the tests need from the Linux side, where links can really be made (Wine's CreateSymbolicLinkW
+# creates nothing): make-fixtures.sh DIR
+set -euo pipefail
+dir=$1
+rm -rf "$dir"
+mkdir -p "$dir/symlink-log" "$dir/dangling-log"
+head -c 10485760 /dev/zero | tr '\0' 't' >"$dir/symlink-target.txt"
+ln -s ../symlink-target.txt "$dir/symlink-log/vantor.log"
+ln -s ../dangling-target.txt "$dir/dangling-log/vantor.log"

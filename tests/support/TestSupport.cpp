@@ -1,0 +1,297 @@
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <utility>
+
+#include "SysInfo.h"
+#include "WinAutoHandle.h"
+#include "tstrings.h"
+
+namespace testsupport {
+
+std::string readFileBytes(const std::wstring& path) {
+    std::ifstream in(std::filesystem::path(path), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void writeFileBytes(const std::wstring& path, const std::string& bytes) {
+    std::ofstream out(std::filesystem::path(path), std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    ASSERT_TRUE(out.good()) << "cannot write " << tstrings::toMultiByte(path);
+}
+
+namespace {
+
+// Reads digits at pos into value; false when there are none.
+bool readNumber(const std::string& text, std::size_t& pos, unsigned long& value,
+                std::size_t exactDigits = 0) {
+    const std::size_t start = pos;
+    value = 0;
+    while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') {
+        value = value * 10 + static_cast<unsigned long>(text[pos] - '0');
+        ++pos;
+    }
+    return pos > start && (exactDigits == 0 || pos - start == exactDigits);
+}
+
+bool expect(const std::string& text, std::size_t& pos, const char* literal) {
+    const std::string expected = literal;
+    if (text.compare(pos, expected.size(), expected) != 0) {
+        return false;
+    }
+    pos += expected.size();
+    return true;
+}
+
+// The next record header starts at a line that opens with "[dddd/".
+bool isHeaderStart(const std::string& text, std::size_t pos) {
+    if (pos + 6 > text.size() || text[pos] != '[' || text[pos + 5] != '/') {
+        return false;
+    }
+    for (std::size_t i = 1; i <= 4; ++i) {
+        if (text[pos + i] < '0' || text[pos + i] > '9') {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool parseRecord(const std::string& text, std::size_t& pos, ParsedRecord& r) {
+    unsigned long n[7] = {};
+    const std::size_t digits[7] = {4, 2, 2, 2, 2, 2, 3};
+    const char* separators[7] = {"[", "/", "/", " ", ":", ":", "."};
+    for (int i = 0; i < 7; ++i) {
+        if (!expect(text, pos, separators[i]) || !readNumber(text, pos, n[i], digits[i])) {
+            return false;
+        }
+    }
+    r.year = n[0], r.month = n[1], r.day = n[2], r.hour = n[3], r.minute = n[4], r.second = n[5];
+    r.millisecond = n[6];
+    if (!expect(text, pos, ", ")) {
+        return false;
+    }
+    const std::size_t pidAt = text.find(" (PID: ", pos);
+    const std::size_t lineEnd = text.find("\r\n", pos);
+    if (pidAt == std::string::npos || lineEnd == std::string::npos || pidAt > lineEnd) {
+        return false;
+    }
+    r.processName = tstrings::fromMultiByte(text.substr(pos, pidAt - pos));
+    pos = pidAt;
+    unsigned long line = 0;
+    if (!expect(text, pos, " (PID: ") || !readNumber(text, pos, r.processId) ||
+        !expect(text, pos, ", TID: ") || !readNumber(text, pos, r.threadId) || !expect(text, pos, "), ")) {
+        return false;
+    }
+    // file:line (function)]: the function may hold parentheses, so take it from the end of the line.
+    const std::size_t functionOpen = text.find(" (", pos);
+    if (functionOpen == std::string::npos || functionOpen > lineEnd ||
+        text.compare(lineEnd - 2, 2, ")]") != 0) {
+        return false;
+    }
+    const std::size_t colon = text.rfind(':', functionOpen);
+    if (colon == std::string::npos || colon < pos) {
+        return false;
+    }
+    r.file = tstrings::fromMultiByte(text.substr(pos, colon - pos));
+    std::size_t linePos = colon + 1;
+    if (!readNumber(text, linePos, line) || linePos != functionOpen) {
+        return false;
+    }
+    r.line = static_cast<unsigned>(line);
+    r.function = tstrings::fromMultiByte(text.substr(functionOpen + 2, lineEnd - 2 - (functionOpen + 2)));
+    pos = lineEnd + 2;
+    if (!expect(text, pos, "\t")) {
+        return false;
+    }
+    const std::size_t levelEnd = text.find(": ", pos);
+    if (levelEnd == std::string::npos) {
+        return false;
+    }
+    r.level = tstrings::fromMultiByte(text.substr(pos, levelEnd - pos));
+    pos = levelEnd + 2;
+    // The message runs to the CR LF that ends the file or precedes the next header.
+    std::size_t end = text.find("\r\n", pos);
+    while (end != std::string::npos && end + 2 < text.size() && !isHeaderStart(text, end + 2)) {
+        end = text.find("\r\n", end + 2);
+    }
+    if (end == std::string::npos) {
+        return false;
+    }
+    r.message = tstrings::fromMultiByte(text.substr(pos, end - pos));
+    pos = end + 2;
+    return true;
+}
+
+}  // namespace
+
+std::vector<ParsedRecord> parseLog(const std::string& bytes) {
+    std::vector<ParsedRecord> records;
+    std::size_t pos = 0;
+    while (pos < bytes.size()) {
+        ParsedRecord record;
+        const std::size_t start = pos;
+        if (!parseRecord(bytes, pos, record)) {
+            ADD_FAILURE() << "malformed log record at byte " << start << ": "
+                          << bytes.substr(start, std::min<std::size_t>(200, bytes.size() - start));
+            break;
+        }
+        records.push_back(record);
+    }
+    return records;
+}
+
+std::wstring logPath() {
+    return SysInfo::getTempDir() + L"\\vantor.log";
+}
+
+std::vector<ParsedRecord> readLog(const std::wstring& path) {
+    return parseLog(readFileBytes(path));
+}
+
+void removeLog() {
+    DeleteFileW(logPath().c_str());
+}
+
+ScratchDir::ScratchDir(const std::wstring& prefix) {
+    static unsigned counter = 0;
+    for (;;) {
+        path_ = SysInfo::getTempDir() + L"\\" + prefix + L"-" + std::to_wstring(GetCurrentProcessId()) +
+                L"-" + std::to_wstring(++counter);
+        if (CreateDirectoryW(path_.c_str(), nullptr)) {
+            return;
+        }
+    }
+}
+
+ScratchDir::~ScratchDir() {
+    removeTree(path_);
+}
+
+void removeTree(const std::wstring& path) {
+    std::error_code ignored;
+    std::filesystem::remove_all(std::filesystem::path(path), ignored);
+}
+
+std::wstring binDir() {
+    wchar_t buffer[MAX_PATH * 4] = {};
+    GetModuleFileNameW(nullptr, buffer, MAX_PATH * 4);
+    std::wstring path = buffer;
+    return path.substr(0, path.find_last_of(L"\\/"));
+}
+
+std::wstring quoteArgument(const std::wstring& argument) {
+    std::wstring quoted = L"\"";
+    std::size_t backslashes = 0;
+    for (const wchar_t c : argument) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        if (c == L'"') {
+            quoted.append(backslashes * 2 + 1, L'\\');
+        } else {
+            quoted.append(backslashes, L'\\');
+        }
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(backslashes * 2, L'\\');
+    return quoted + L"\"";
+}
+
+namespace {
+
+// This process's environment with the given variables set, as a sorted block for CreateProcessW.
+std::wstring environmentBlock(const std::map<std::wstring, std::wstring>& overrides) {
+    std::map<std::wstring, std::wstring, bool (*)(const std::wstring&, const std::wstring&)> variables(
+        [](const std::wstring& a, const std::wstring& b) { return _wcsicmp(a.c_str(), b.c_str()) < 0; });
+    wchar_t* block = GetEnvironmentStringsW();
+    for (const wchar_t* entry = block; *entry != L'\0'; entry += wcslen(entry) + 1) {
+        const std::wstring text = entry;
+        const std::size_t eq = text.find(L'=', 1);
+        if (eq != std::wstring::npos) {
+            variables[text.substr(0, eq)] = text.substr(eq + 1);
+        }
+    }
+    FreeEnvironmentStringsW(block);
+    for (const auto& [name, value] : overrides) {
+        variables.erase(name);
+        variables[name] = value;
+    }
+    std::wstring result;
+    for (const auto& [name, value] : variables) {
+        result += name + L"=" + value;
+        result += L'\0';
+    }
+    result += L'\0';
+    return result;
+}
+
+}  // namespace
+
+RunningProcess::RunningProcess(RunningProcess&& other) noexcept
+    : process_(std::exchange(other.process_, nullptr)), thread_(std::exchange(other.thread_, nullptr)) {}
+
+RunningProcess::~RunningProcess() {
+    closeHANDLE(thread_);
+    closeHANDLE(process_);
+}
+
+DWORD RunningProcess::wait() {
+    DWORD exitCode = 0;
+    if (process_ == nullptr) {
+        return exitCode;
+    }
+    WaitForSingleObject(process_, INFINITE);
+    GetExitCodeProcess(process_, &exitCode);
+    return exitCode;
+}
+
+RunningProcess startProcess(const std::wstring& program, const std::vector<std::wstring>& arguments,
+                            const ProcessOptions& options) {
+    std::wstring commandLine = quoteArgument(program);
+    for (const std::wstring& argument : arguments) {
+        commandLine += L" " + quoteArgument(argument);
+    }
+    std::wstring environment = environmentBlock(options.environment);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    const wchar_t* directory = options.currentDirectory.empty() ? nullptr : options.currentDirectory.c_str();
+    const DWORD flags = CREATE_UNICODE_ENVIRONMENT;
+    BOOL started = FALSE;
+    if (options.notElevated) {
+        HANDLE token = nullptr;
+        OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_ASSIGN_PRIMARY, &token);
+        const WinAutoHandle<HANDLE> ownToken(token);
+        TOKEN_LINKED_TOKEN linked{};
+        DWORD size = 0;
+        if (!GetTokenInformation(token, TokenLinkedToken, &linked, sizeof(linked), &size)) {
+            ADD_FAILURE() << "no linked token: " << GetLastError();
+            return RunningProcess(nullptr, nullptr);
+        }
+        const WinAutoHandle<HANDLE> linkedToken(linked.LinkedToken);
+        started = CreateProcessAsUserW(linked.LinkedToken, program.c_str(), &commandLine[0], nullptr, nullptr,
+                                       FALSE, flags, &environment[0], directory, &startup, &info);
+    } else {
+        started = CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, flags,
+                                 &environment[0], directory, &startup, &info);
+    }
+    if (!started) {
+        ADD_FAILURE() << "cannot start " << tstrings::toMultiByte(program) << ": error " << GetLastError();
+        return RunningProcess(nullptr, nullptr);
+    }
+    return RunningProcess(info.hProcess, info.hThread);
+}
+
+ProcessResult runProcess(const std::wstring& program, const std::vector<std::wstring>& arguments,
+                         const ProcessOptions& options) {
+    return ProcessResult{startProcess(program, arguments, options).wait()};
+}
+
+}  // namespace testsupport

@@ -1,0 +1,95 @@
+// Helpers shared by the tests: the log file parsed record by record, scratch folders, child processes.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// One record of vantor.log, field by field.
+struct ParsedRecord {
+    unsigned year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, millisecond = 0;
+    std::wstring processName;
+    unsigned long processId = 0, threadId = 0;
+    std::wstring file;
+    unsigned line = 0;
+    std::wstring function;
+    std::wstring level;
+    std::wstring message;
+};
+
+// The raw bytes of a file; empty when it can't be read.
+std::string readFileBytes(const std::wstring& path);
+void writeFileBytes(const std::wstring& path, const std::string& bytes);
+
+// Parses the log's bytes into records. Fails the calling test (ADD_FAILURE) on any byte that is not part of a
+// well-formed record, so interleaved or torn records are caught.
+std::vector<ParsedRecord> parseLog(const std::string& bytes);
+
+// The log file of this process: vantor.log in its temporary directory.
+std::wstring logPath();
+std::vector<ParsedRecord> readLog(const std::wstring& path = logPath());
+void removeLog();
+
+// A fresh folder under the temporary directory, removed with everything in it when the object goes.
+class ScratchDir {
+public:
+    explicit ScratchDir(const std::wstring& prefix = L"scratch");
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    const std::wstring& path() const { return path_; }
+    std::wstring operator/(const std::wstring& name) const { return path_ + L"\\" + name; }
+
+private:
+    std::wstring path_;
+};
+
+void removeTree(const std::wstring& path);
+
+// The folder that holds the running test executable (and the helper programs built beside it).
+std::wstring binDir();
+
+// A process run to its end.
+struct ProcessResult {
+    DWORD exitCode = 0;
+};
+
+struct ProcessOptions {
+    // Variables set (or replaced) in the child's environment, TEMP and TMP for example.
+    std::map<std::wstring, std::wstring> environment;
+    std::wstring currentDirectory;
+    // Start with the non-elevated linked token of this process.
+    bool notElevated = false;
+};
+
+// Quotes one argument so that the standard parsing gives it back unchanged.
+std::wstring quoteArgument(const std::wstring& argument);
+// A started process; wait() blocks until it ends and returns its exit code.
+class RunningProcess {
+public:
+    RunningProcess(HANDLE process, HANDLE thread) : process_(process), thread_(thread) {}
+    RunningProcess(RunningProcess&& other) noexcept;
+    RunningProcess(const RunningProcess&) = delete;
+    ~RunningProcess();
+    DWORD wait();
+    HANDLE handle() const { return process_; }
+
+private:
+    HANDLE process_;
+    HANDLE thread_;
+};
+
+// Starts program with the arguments (each quoted). Fails the test if it can't start (the handle is then
+// null).
+RunningProcess startProcess(const std::wstring& program, const std::vector<std::wstring>& arguments,
+                            const ProcessOptions& options = {});
+// Starts program and waits for its end.
+ProcessResult runProcess(const std::wstring& program, const std::vector<std::wstring>& arguments,
+                         const ProcessOptions& options = {});
+
+}  // namespace testsupport
