@@ -78,36 +78,56 @@ constexpr void parseBindings(const char* s, std::size_t n, std::size_t withPos, 
     }
 }
 
-// Where the qualified name lies in the pretty text, and which template parameters it uses.
-constexpr Parsed parse(const char* s) {
-    Parsed parsed;
-    const std::size_t n = length(s);
-    const std::size_t withPos = find(s, n, " [with ");
-    if (withPos != n) {
-        parseBindings(s, n, withPos, parsed);
+// The position of the '(' that matches the ')' just before close; begin when there is none.
+constexpr std::size_t matchingOpen(const char* s, std::size_t begin, std::size_t close) {
+    int depth = 0;
+    for (std::size_t i = close; i > begin; --i) {
+        const char c = s[i - 1];
+        if (c == ')') {
+            ++depth;
+        } else if (c == '(' && --depth == 0) {
+            return i - 1;
+        }
     }
-    // The parameter list is the parenthesised group that ends last before any "[with" clause.
-    std::size_t close = withPos;
-    while (close > 0 && s[close - 1] != ')') {
+    return begin;
+}
+
+constexpr bool isDeclaratorGroup(const char* s, std::size_t open, std::size_t end) {
+    return open + 1 < end && (s[open + 1] == '*' || s[open + 1] == '&');
+}
+
+// Finds the parameter list that closes the range: the parenthesised group that ends last. A function that
+// returns a function pointer or an array reference reads "R (* name(params) const)(returned params)" or
+// "R (& name(params))[4]": the name then lies inside the group that opens with "(*" or "(&", and is looked
+// for there.
+constexpr void locateName(const char* s, std::size_t begin, std::size_t end, Parsed& parsed) {
+    std::size_t close = end;
+    while (close > begin && s[close - 1] != ')') {
         --close;
     }
-    std::size_t nameEnd = withPos;
-    if (close > 0) {
-        int depth = 0;
-        for (std::size_t i = close; i > 0; --i) {
-            const char c = s[i - 1];
-            if (c == ')') {
-                ++depth;
-            } else if (c == '(' && --depth == 0) {
-                nameEnd = i - 1;
-                break;
-            }
+    std::size_t nameEnd = close > begin ? matchingOpen(s, begin, close) : end;
+    std::size_t declarator = end;
+    if (close > begin && isDeclaratorGroup(s, nameEnd, close)) {
+        declarator = nameEnd;
+    } else if (nameEnd > begin && s[nameEnd - 1] == ')') {
+        const std::size_t previous = matchingOpen(s, begin, nameEnd);
+        if (isDeclaratorGroup(s, previous, nameEnd)) {
+            declarator = previous;
         }
+    }
+    if (declarator != end) {
+        std::size_t inner = declarator + 1;
+        while (s[inner] == '*' || s[inner] == '&' || s[inner] == ' ') {
+            ++inner;
+        }
+        const std::size_t innerEnd = declarator == nameEnd ? close - 1 : nameEnd - 1;
+        locateName(s, inner, innerEnd, parsed);
+        return;
     }
     // An operator's own name may hold blanks and brackets ("operator int", "operator<"), so the return type
     // is looked for only before it: it ends at the last blank outside angle brackets and parentheses.
     std::size_t scanEnd = nameEnd;
-    for (std::size_t pos = find(s, nameEnd, "operator"); pos < nameEnd;
+    for (std::size_t pos = find(s, nameEnd, "operator", begin); pos < nameEnd;
          pos = find(s, nameEnd, "operator", pos + 1)) {
         const bool startsWord = pos == 0 || !isIdentifierChar(s[pos - 1]);
         const bool endsWord = pos + 8 >= nameEnd || !isIdentifierChar(s[pos + 8]);
@@ -116,8 +136,9 @@ constexpr Parsed parse(const char* s) {
             break;
         }
     }
+    parsed.nameBegin = begin;
     int depth = 0;
-    for (std::size_t i = 0; i < scanEnd; ++i) {
+    for (std::size_t i = begin; i < scanEnd; ++i) {
         const char c = s[i];
         if (c == '<' || c == '(') {
             ++depth;
@@ -128,6 +149,17 @@ constexpr Parsed parse(const char* s) {
         }
     }
     parsed.nameEnd = nameEnd;
+}
+
+// Where the qualified name lies in the pretty text, and which template parameters it uses.
+constexpr Parsed parse(const char* s) {
+    Parsed parsed;
+    const std::size_t n = length(s);
+    const std::size_t withPos = find(s, n, " [with ");
+    if (withPos != n) {
+        parseBindings(s, n, withPos, parsed);
+    }
+    locateName(s, 0, withPos, parsed);
     return parsed;
 }
 

@@ -45,7 +45,19 @@ using SystemDirectoryFunction = UINT(WINAPI*)(LPWSTR, UINT);
 std::wstring getModulePath(ModuleFileNameFunction getModuleFileName, HMODULE module);
 std::wstring getTempDir(TempPathFunction getTempPath);
 std::wstring getSystemDir(SystemDirectoryFunction getSystemDirectory, const char* functionName);
+// The table of known versions; any other major version above 5 is WinNewer, the rest WinOlder.
 OsVersion classifyOsVersion(DWORD major, DWORD minor);
+
+// Where the version functions are bound from; tests name missing ones.
+struct VersionSources {
+    const char* rtlLibrary = "ntdll";
+    const char* rtlFunction = "RtlGetVersion";
+    const char* versionExLibrary = "Kernel32";
+    const char* versionExFunction = "GetVersionExW";
+};
+// Fills the record with RtlGetVersion, or GetVersionExW when that fails, and classifies it. Failures are
+// ERROR records; nothing is thrown.
+OsVersion readOsVersion(OSVERSIONINFOEXW& record, const VersionSources& sources);
 }  // namespace seams
 
 }  // namespace SysInfo

@@ -106,6 +106,9 @@ TEST(FunctionName, ParsesGccSignatures) {
         {"ns::X& ns::X::operator<<(int)", "ns::X::operator<<"},
         {"Operatorless::Operatorless()", "Operatorless::Operatorless"},
         {"static const char* ns::Y::make()", "ns::Y::make"},
+        {"INT_PTR (* Dll::getFunction(const std::string&, bool) const)()", "Dll::getFunction"},
+        {"void (& ns::table(int))[4]", "ns::table"},
+        {"void ns::X::operator()(int)", "ns::X::operator()"},
     };
     for (const Row& row : rows) {
         char text[200] = {};
