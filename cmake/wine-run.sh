@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs a Windows program under Wine: wine-run.sh PREFIX PROGRAM [ARGS...]
 # The prefix belongs to the build tree. It is created on first use (under a lock, since ctest runs tests in
-# parallel) and served by one persistent wineserver, so later starts cost milliseconds, not seconds.
+# parallel) and served by one persistent wineserver, so later starts cost milliseconds, not seconds. Its drive
+# N: is the folder "network" beside the prefix and reports itself as a network drive.
 set -euo pipefail
 
 prefix=$1
@@ -19,6 +20,13 @@ if [ ! -f "$prefix/.ready" ]; then
         flock 9
         if [ ! -f "$prefix/.ready" ]; then
             "$wine" wineboot --init >/dev/null 2>&1 || true
+            network="$(dirname "$prefix")/network"
+            mkdir -p "$network"
+            ln -sfn "$network" "$prefix/dosdevices/n:"
+            "$wine" reg add 'HKLM\Software\Wine\Drives' /v n: /t REG_SZ /d network /f >/dev/null 2>&1
+            # The drive types are read when the server's services start: restart them.
+            "$WINESERVER" -k || true
+            "$WINESERVER" -w || true
             touch "$prefix/.ready"
         fi
     ) 9>"$prefix.lock"

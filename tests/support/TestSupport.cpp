@@ -8,6 +8,7 @@
 #include <iterator>
 #include <utility>
 
+#include "CommandLine.h"
 #include "SysInfo.h"
 #include "WinAutoHandle.h"
 #include "tstrings.h"
@@ -184,26 +185,6 @@ std::wstring binDir() {
     return path.substr(0, path.find_last_of(L"\\/"));
 }
 
-std::wstring quoteArgument(const std::wstring& argument) {
-    std::wstring quoted = L"\"";
-    std::size_t backslashes = 0;
-    for (const wchar_t c : argument) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        if (c == L'"') {
-            quoted.append(backslashes * 2 + 1, L'\\');
-        } else {
-            quoted.append(backslashes, L'\\');
-        }
-        backslashes = 0;
-        quoted += c;
-    }
-    quoted.append(backslashes * 2, L'\\');
-    return quoted + L"\"";
-}
-
 namespace {
 
 // This process's environment with the given variables set, as a sorted block for CreateProcessW.
@@ -254,9 +235,9 @@ DWORD RunningProcess::wait() {
 
 RunningProcess startProcess(const std::wstring& program, const std::vector<std::wstring>& arguments,
                             const ProcessOptions& options) {
-    std::wstring commandLine = quoteArgument(program);
+    std::wstring commandLine = launcher::quoteArgument(program);
     for (const std::wstring& argument : arguments) {
-        commandLine += L" " + quoteArgument(argument);
+        commandLine += L" " + launcher::quoteArgument(argument);
     }
     std::wstring environment = environmentBlock(options.environment);
     STARTUPINFOW startup{};

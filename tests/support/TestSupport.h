@@ -67,8 +67,6 @@ struct ProcessOptions {
     bool notElevated = false;
 };
 
-// Quotes one argument so that the standard parsing gives it back unchanged.
-std::wstring quoteArgument(const std::wstring& argument);
 // A started process; wait() blocks until it ends and returns its exit code.
 class RunningProcess {
 public:

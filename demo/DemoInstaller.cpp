@@ -1,0 +1,128 @@
+// The demo installer: a stand-in for a product's installer. It records what it received into the file named
+// by the environment variable DEMO_INSTALLER_REPORT (UTF-8, one "key=value" a line, values escaped: \\ \t \r
+// \n), prints the same to its output, and exits with the code given by "/exit=N" (decimal or 0x hex; 0
+// without).
+//
+//   exit=N            the exit code it will return
+//   arg=...           each argument after its own path, as the C runtime parsed it
+//   commandLine=...   its raw command line
+//   cwd=...           its working directory
+//   path=...          its own path
+//   elevated=0|1      whether its token is elevated
+//   parentModule=...  each module loaded in its parent process (the launcher, while it waits)
+#include <windows.h>
+
+#include <tlhelp32.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+std::string utf8(const std::wstring& text) {
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                         nullptr, nullptr);
+    std::string result(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &result[0], size, nullptr,
+                        nullptr);
+    return result;
+}
+
+std::string escaped(const std::wstring& text) {
+    std::string result;
+    for (const char c : utf8(text)) {
+        switch (c) {
+            case '\\':
+                result += "\\\\";
+                break;
+            case '\t':
+                result += "\\t";
+                break;
+            case '\r':
+                result += "\\r";
+                break;
+            case '\n':
+                result += "\\n";
+                break;
+            default:
+                result += c;
+        }
+    }
+    return result;
+}
+
+bool isElevated() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        return false;
+    }
+    TOKEN_ELEVATION elevation{};
+    DWORD size = 0;
+    const BOOL ok = GetTokenInformation(token, TokenElevation, &elevation, sizeof(elevation), &size);
+    CloseHandle(token);
+    return ok && elevation.TokenIsElevated != 0;
+}
+
+DWORD parentProcessId() {
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    DWORD parent = 0;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+        if (entry.th32ProcessID == GetCurrentProcessId()) {
+            parent = entry.th32ParentProcessID;
+        }
+    }
+    CloseHandle(snapshot);
+    return parent;
+}
+
+std::string parentModules() {
+    std::string lines;
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, parentProcessId());
+    if (snapshot == INVALID_HANDLE_VALUE) {
+        return lines;
+    }
+    MODULEENTRY32W module{};
+    module.dwSize = sizeof(module);
+    for (BOOL more = Module32FirstW(snapshot, &module); more; more = Module32NextW(snapshot, &module)) {
+        lines += "parentModule=" + escaped(module.szExePath) + "\n";
+    }
+    CloseHandle(snapshot);
+    return lines;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    DWORD exitCode = 0;
+    for (int i = 1; i < argc; ++i) {
+        const std::wstring argument = argv[i];
+        if (argument.rfind(L"/exit=", 0) == 0) {
+            exitCode = std::wcstoul(argument.c_str() + 6, nullptr, 0);
+        }
+    }
+    std::string report = "exit=" + std::to_string(exitCode) + "\n";
+    for (int i = 1; i < argc; ++i) {
+        report += "arg=" + escaped(argv[i]) + "\n";
+    }
+    report += "commandLine=" + escaped(GetCommandLineW()) + "\n";
+    wchar_t buffer[32768];
+    GetCurrentDirectoryW(32768, buffer);
+    report += "cwd=" + escaped(buffer) + "\n";
+    GetModuleFileNameW(nullptr, buffer, 32768);
+    report += "path=" + escaped(buffer) + "\n";
+    report += std::string("elevated=") + (isElevated() ? "1" : "0") + "\n";
+    report += parentModules();
+
+    std::fwrite(report.data(), 1, report.size(), stdout);
+    const DWORD length = GetEnvironmentVariableW(L"DEMO_INSTALLER_REPORT", buffer, 32768);
+    if (length > 0 && length < 32768) {
+        if (FILE* file = _wfopen(buffer, L"wb")) {
+            std::fwrite(report.data(), 1, report.size(), file);
+            std::fclose(file);
+        }
+    }
+    return static_cast<int>(exitCode);
+}

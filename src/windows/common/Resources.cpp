@@ -1,0 +1,62 @@
+#include "Resources.h"
+
+#include <filesystem>
+#include <fstream>
+
+#include "FileUtils.h"
+#include "WinErrorHandling.h"
+
+Resource::Resource(WORD name, WORD type, HMODULE module)
+    : nameText(L"#" + tstrings::toString(static_cast<std::int32_t>(name))),
+      name(MAKEINTRESOURCEW(name)),
+      typeText(L"#" + tstrings::toString(static_cast<std::int32_t>(type))),
+      type(MAKEINTRESOURCEW(type)),
+      module(module) {}
+
+std::wstring Resource::describe(const std::wstring& prefix) const {
+    return prefix + L" (name='" + nameText + L"', type='" + typeText + L"')";
+}
+
+const void* Resource::getPtr(DWORD& size) const {
+    const bool stringTable = type == RT_STRING;
+    const WORD id = LOWORD(reinterpret_cast<ULONG_PTR>(name));
+    // A string lives in a block of sixteen: block (id / 16) + 1, entry id % 16.
+    const LPCWSTR lookup = stringTable ? MAKEINTRESOURCEW(static_cast<WORD>(id / 16 + 1)) : name;
+    const HRSRC handle = FindResourceW(module, lookup, type);
+    if (handle == nullptr) {
+        KRO_THROW_SYSERROR(FindResourceW, describe(L"cannot find resource"));
+    }
+    const HGLOBAL loaded = LoadResource(module, handle);
+    if (loaded == nullptr) {
+        KRO_THROW_SYSERROR(LoadResource, describe(L"cannot load resource"));
+    }
+    const void* data = LockResource(loaded);
+    if (!stringTable) {
+        size = SizeofResource(module, handle);
+        return data;
+    }
+    const auto* entry = static_cast<const WORD*>(data);
+    for (int skip = id % 16; skip > 0; --skip) {
+        entry += 1 + *entry;
+    }
+    size = static_cast<DWORD>(*entry) * 2;
+    return entry + 1;
+}
+
+void Resource::saveToFile(const std::wstring& path) const {
+    DWORD size = 0;
+    const void* bytes = getPtr(size);
+    const std::wstring temporary = FileUtils::createTempFile(L"kro", L".tmp", FileUtils::getDirectory(path));
+    FileUtils::ScopedDeleter deleter(false);
+    deleter.appendFile(temporary);
+    {
+        std::ofstream stream;
+        stream.exceptions(std::ios::failbit | std::ios::badbit);
+        stream.open(std::filesystem::path(temporary), std::ios::binary | std::ios::trunc);
+        // Straight from the mapped image in one write: the payload is never copied in memory.
+        stream.write(static_cast<const char*>(bytes), static_cast<std::streamsize>(size));
+        stream.close();
+    }
+    FileUtils::moveFile(temporary, path);
+    deleter.cancel();
+}

@@ -1,0 +1,73 @@
+// Running the child: its command line from the launcher's own arguments, its start and the wait for its end.
+// These steps live in the launcher's unnamed namespace (code sites "`anonymous-namespace'::getCommandLine");
+// this file is included by the launcher's main file and by the tests that drive the steps directly.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "CommandLine.h"
+#include "Dll.h"
+#include "FileUtils.h"
+#include "KroError.h"
+#include "WinAutoHandle.h"
+#include "WinErrorHandling.h"
+
+namespace {
+
+// The child path quoted, then every argument after the launcher's own path, each quoted so that the child's
+// standard parsing gives back exactly the launcher's arguments (a null entry reads "NULL"). Throws
+// KroError<std::runtime_error> "__targv is NULL" without an argument vector.
+inline std::wstring getCommandLine(const std::wstring& childPath, int argc = __argc,
+                                   wchar_t** argv = __wargv) {
+    if (argv == nullptr) {
+        KRO_THROW("__targv is NULL");
+    }
+    std::wstring commandLine = launcher::quoteArgument(childPath);
+    for (int i = 1; i < argc; ++i) {
+        commandLine += L' ';
+        commandLine += launcher::quoteArgument(argv[i] != nullptr ? argv[i] : L"NULL");
+    }
+    return commandLine;
+}
+
+// Starts the child from its own folder with the launcher's environment and no inherited handles, waits
+// without a time limit and returns its exit code. Throws KroError<SysError> "CreateProcess failed",
+// "WaitForSingleObject failed" or "GetExitCodeProcess failed", and the binding errors of PeekMessageW.
+inline DWORD execProcessWaitForFinish(const std::wstring& childPath, const std::wstring& commandLine) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
+    buffer.push_back(L'\0');
+
+    // One look at the message queue before the child starts: it tells Windows that the launcher's start is
+    // complete, so the busy cursor does not linger while the child runs.
+    using PeekMessageFunction = BOOL(WINAPI*)(LPMSG, HWND, UINT, UINT, UINT);
+    const DllFunction<PeekMessageFunction> peekMessage(Dll(tstrings::TextBuilder() << "user32"),
+                                                       tstrings::TextBuilder() << "PeekMessageW", true);
+    MSG message{};
+    static_cast<PeekMessageFunction>(peekMessage)(&message, nullptr, 0, 0, PM_NOREMOVE);
+
+    const std::wstring workingDirectory = FileUtils::getDirectory(childPath);
+    if (!CreateProcessW(childPath.c_str(), buffer.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                        workingDirectory.c_str(), &startup, &info)) {
+        KRO_THROW_SYSERROR(CreateProcessW, "CreateProcess failed");
+    }
+    const WinAutoHandle<HANDLE> process(info.hProcess);
+    const WinAutoHandle<HANDLE> thread(info.hThread);
+    const DWORD wait = WaitForSingleObject(process.get(), INFINITE);
+    if (wait != WAIT_OBJECT_0) {
+        KRO_THROW_SYSERROR_CODE(WaitForSingleObject, wait, "WaitForSingleObject failed");
+    }
+    DWORD exitCode = 0;
+    if (!GetExitCodeProcess(process.get(), &exitCode)) {
+        KRO_THROW_SYSERROR(GetExitCodeProcess, "GetExitCodeProcess failed");
+    }
+    return exitCode;
+}
+
+}  // namespace

@@ -1,0 +1,46 @@
+// The gate for a launcher that is not elevated: is the run silent, and the notice for an interactive user.
+// These steps live in the launcher's unnamed namespace (code sites
+// "`anonymous-namespace'::showAdminErrorMessageBox"); this file is included by the launcher's main file and
+// by the tests that drive the steps directly.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "Dll.h"
+#include "WinErrorHandling.h"
+
+namespace {
+
+// True when any argument, the launcher's own path included, is exactly "/s", "INSTALL_SILENT=Enable" or
+// "INSTALL_SILENT=1" (case-sensitive, whole argument).
+inline bool isSilentInstall(int argc = __argc, wchar_t** argv = __wargv) {
+    static const wchar_t* const keys[] = {L"/s", L"INSTALL_SILENT=Enable", L"INSTALL_SILENT=1"};
+    for (int i = 0; argv != nullptr && i < argc; ++i) {
+        for (const wchar_t* key : keys) {
+            if (argv[i] != nullptr && std::wstring(argv[i]) == key) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// Shows the "Execution Error" notice and returns when the user has closed it. Throws KroError<SysError>
+// "MessageBoxW failed" when no box could be shown (Windows answers 0; Wine without a display answers -1), and
+// the binding errors of user32.
+inline void showAdminErrorMessageBox() {
+    using MessageBoxFunction = int(WINAPI*)(HWND, LPCWSTR, LPCWSTR, UINT);
+    const DllFunction<MessageBoxFunction> messageBox(Dll(tstrings::TextBuilder() << "user32"),
+                                                     tstrings::TextBuilder() << "MessageBoxW", true);
+    const int pressed = static_cast<MessageBoxFunction>(messageBox)(
+        nullptr, L"Administrator privileges are required to run this application.", L"Execution Error",
+        MB_OK | MB_ICONERROR);
+    if (pressed <= 0) {
+        KRO_THROW_SYSERROR(static_cast<MessageBoxFunction>(messageBox), messageBox.name() << " failed");
+    }
+}
+
+}  // namespace

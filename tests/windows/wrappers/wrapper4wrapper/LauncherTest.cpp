@@ -1,0 +1,241 @@
+// The launcher end to end: real launchers with the demo installer as payload, run as processes under Wine.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "FileUtils.h"
+#include "LauncherRun.h"
+#include "SysInfo.h"
+#include "TestSupport.h"
+#include "tstrings.h"
+
+using testsupport::LauncherRun;
+using testsupport::messagesOf;
+using testsupport::runLauncher;
+
+namespace {
+
+std::wstring bin(const std::wstring& name) {
+    return testsupport::binDir() + L"\\" + name;
+}
+
+const std::wstring adminRecord =
+    L"ERROR: Administrator privileges are required to run this application, exiting.";
+
+// The secure directory the run used, read from the payload's move into it.
+std::wstring secureDirectoryOf(const LauncherRun& run) {
+    for (const auto& record : run.log) {
+        const std::size_t to = record.message.find(L"' file to '");
+        if (record.message.rfind(L"Moved '", 0) == 0 && to != std::wstring::npos) {
+            const std::wstring target = record.message.substr(to + 11, record.message.size() - to - 12);
+            return FileUtils::getDirectory(target);
+        }
+    }
+    return {};
+}
+
+// The records of a payload run, in order, with the paths of this run.
+std::vector<std::wstring> payloadRunRecords(const std::wstring& dir, const std::wstring& temporary,
+                                            const std::wstring& name) {
+    return {L"TRACE: Created [" + dir + L"] file",
+            L"TRACE: Deleted [" + dir + L"] file",
+            L"INFO: NOT on network drive",
+            L"TRACE: Created [" + temporary + L"] file",
+            L"TRACE: Moved '" + temporary + L"' file to '" + dir + L"\\" + name + L"'",
+            L"TRACE: Deleted [" + dir + L"\\" + name + L"] file",
+            L"TRACE: Deleted [" + dir + L"] directory"};
+}
+
+std::wstring temporaryFileOf(const LauncherRun& run) {
+    for (const auto& record : run.log) {
+        if (record.message.rfind(L"Moved '", 0) == 0) {
+            return record.message.substr(7, record.message.find(L"' file to '") - 7);
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
+TEST(Launcher, LocalRunPassesEveryArgumentUnchanged) {
+    const std::vector<std::wstring> arguments = {
+        L"",          L"two words",    L"tab\there", L"a\"quoted\"b",
+        L"\"",        L"C:\\Apps\\",   L"back\\\\",  L"x\\\"y",
+        L"caf\u00E9", L"\u65E5\u672C", L"/exit=7",   L"INSTALLDIR=C:\\Program Files\\",
+    };
+    const LauncherRun run = runLauncher(bin(L"setup.exe"), arguments);
+    EXPECT_EQ(7u, run.exitCode);
+    ASSERT_TRUE(run.report.present);
+    EXPECT_EQ(arguments, run.report.all("arg"));
+
+    const std::wstring dir = secureDirectoryOf(run);
+    ASSERT_FALSE(dir.empty());
+    EXPECT_EQ(run.tempDir, FileUtils::getDirectory(dir));
+    EXPECT_EQ(dir, run.report.value("cwd")) << "the child runs from the secure directory";
+    EXPECT_EQ(dir + L"\\setup.exe", run.report.value("path")) << "under the launcher's own name";
+    EXPECT_EQ(L"1", run.report.value("elevated"));
+    EXPECT_EQ(payloadRunRecords(dir, temporaryFileOf(run), L"setup.exe"), messagesOf(run.log));
+    for (const auto& record : run.log) {
+        EXPECT_EQ(L"setup.exe", record.processName);
+    }
+    EXPECT_EQ(L"`anonymous-namespace'::run", run.log[2].function);
+    EXPECT_EQ(L"Launcher.cpp", run.log[2].file);
+    EXPECT_TRUE(run.leftovers.empty());
+}
+
+TEST(Launcher, NoArgumentsAndExitCodesComeBackUnchanged) {
+    const LauncherRun none = runLauncher(bin(L"setup.exe"), {});
+    EXPECT_EQ(0u, none.exitCode);
+    EXPECT_TRUE(none.report.all("arg").empty());
+    EXPECT_EQ(L"\"" + secureDirectoryOf(none) + L"\\setup.exe\"", none.report.value("commandLine"));
+
+    for (const DWORD code : {1ul, 259ul, 3010ul, 0xFFFFFFFFul, 0xC0000005ul}) {
+        const LauncherRun run = runLauncher(bin(L"setup.exe"), {L"/exit=" + std::to_wstring(code)});
+        EXPECT_EQ(code, run.exitCode);
+        EXPECT_TRUE(run.leftovers.empty());
+    }
+}
+
+TEST(Launcher, FromANetworkDriveRunsALocalCopy) {
+    // Drive N: of the test prefix reports itself as a network drive.
+    const std::wstring name = L"setup-net-" + std::to_wstring(GetCurrentProcessId()) + L".exe";
+    const std::wstring networkCopy = L"N:\\" + name;
+    ASSERT_TRUE(CopyFileW(bin(L"setup.exe").c_str(), networkCopy.c_str(), FALSE));
+    ASSERT_EQ(FileUtils::Network, FileUtils::getPathLocation(networkCopy));
+    const LauncherRun run = runLauncher(networkCopy, {L"/exit=3010", L"a b"});
+    DeleteFileW(networkCopy.c_str());
+
+    EXPECT_EQ(3010u, run.exitCode);
+    EXPECT_EQ((std::vector<std::wstring>{L"/exit=3010", L"a b"}), run.report.all("arg"));
+    ASSERT_GE(run.log.size(), 8u);
+    // "Created [<outer directory>] file" opens the log.
+    const std::wstring outer = run.log[0].message.substr(9, run.log[0].message.size() - 15);
+    EXPECT_EQ(run.tempDir, FileUtils::getDirectory(outer));
+    const std::wstring child = outer + L"\\" + name;
+    const std::vector<std::wstring> messages = messagesOf(run.log);
+    const std::vector<std::wstring> networkRecords(messages.begin() + 2, messages.begin() + 8);
+    EXPECT_EQ((std::vector<std::wstring>{
+                  L"INFO: on network drive", L"INFO: extractedExe: " + child,
+                  L"INFO: getwherethisexeis: " + networkCopy, L"INFO: before copying...",
+                  L"TRACE: Copied [" + networkCopy + L"] file to [" + child + L"]", L"INFO: after copying"}),
+              networkRecords);
+    // The copy takes the payload branch in a directory of its own.
+    const std::wstring inner = secureDirectoryOf(run);
+    EXPECT_NE(outer, inner);
+    EXPECT_EQ(inner, run.report.value("cwd"));
+    int notOnNetwork = 0;
+    for (const auto& message : messages) {
+        notOnNetwork += message == L"INFO: NOT on network drive";
+    }
+    EXPECT_EQ(1, notOnNetwork);
+    EXPECT_EQ(L"TRACE: Deleted [" + outer + L"] directory", messages.back());
+    EXPECT_TRUE(run.leftovers.empty()) << "both directories are gone";
+}
+
+TEST(Launcher, NotElevatedAndSilentEndsWithOneRecord) {
+    for (const wchar_t* silent : {L"INSTALL_SILENT=1", L"/s"}) {
+        testsupport::LauncherRunOptions options;
+        options.process.notElevated = true;
+        const LauncherRun run = runLauncher(bin(L"setup.exe"), {L"x", silent}, options);
+        EXPECT_EQ(0xFFFFFFFFu, run.exitCode);
+        EXPECT_EQ(std::vector<std::wstring>{adminRecord}, messagesOf(run.log));
+        EXPECT_TRUE(run.leftovers.empty()) << "no directory is created";
+        EXPECT_FALSE(run.report.present);
+    }
+}
+
+TEST(Launcher, NotElevatedWithoutADisplayStillEnds) {
+    // Without a display Wine's MessageBoxW shows nothing and answers -1: the run ends with -1 and an error.
+    testsupport::LauncherRunOptions options;
+    options.process.notElevated = true;
+    const LauncherRun run = runLauncher(bin(L"setup.exe"), {}, options);
+    EXPECT_EQ(0xFFFFFFFFu, run.exitCode);
+    ASSERT_EQ(1u, run.log.size());
+    EXPECT_EQ(L"ERROR", run.log[0].level);
+    EXPECT_NE(
+        std::wstring::npos,
+        run.log[0].message.find(L"at `anonymous-namespace'::showAdminErrorMessageBox(): MessageBoxW failed"))
+        << tstrings::toMultiByte(run.log[0].message);
+    EXPECT_TRUE(run.leftovers.empty());
+}
+
+TEST(Launcher, ATamperedDirectoryIsNeverRun) {
+    for (const wchar_t* plant : {L"file", L"folder"}) {
+        testsupport::LauncherRunOptions options;
+        options.process.environment[L"KRO_TEST_PLANT"] = plant;
+        const LauncherRun run = runLauncher(bin(L"setup-hooks.exe"), {L"/exit=5"}, options);
+        EXPECT_EQ(0xFFFFFFFFu, run.exitCode);
+        EXPECT_FALSE(run.report.present) << "the child never starts";
+        const std::vector<std::wstring> messages = messagesOf(run.log);
+        const std::wstring dir = secureDirectoryOf(run);
+        ASSERT_GE(messages.size(), 6u);
+        EXPECT_EQ(L"ERROR: Secure directory is tempered, exiting...", messages[5]);
+        EXPECT_EQ(L"TRACE: Deleted [" + dir + L"] directory", messages.back());
+        EXPECT_TRUE(run.leftovers.empty()) << "the directory and the foreign entry are gone";
+    }
+}
+
+TEST(Launcher, AMissingPayloadIsReportedAndCleanedUp) {
+    const LauncherRun run = runLauncher(bin(L"setup-no-payload.exe"), {});
+    EXPECT_EQ(0xFFFFFFFFu, run.exitCode);
+    const std::vector<std::wstring> messages = messagesOf(run.log);
+    ASSERT_EQ(5u, messages.size());
+    EXPECT_EQ(L"INFO: NOT on network drive", messages[2]);
+    EXPECT_EQ(0u, messages[3].find(L"TRACE: Deleted ["))
+        << "the empty directory goes before the error's record";
+    EXPECT_NE(std::wstring::npos,
+              messages[4].find(L"at Resource::getPtr(): cannot find resource (name='#100', "
+                               L"type='#10'). System error [1813]"))
+        << tstrings::toMultiByte(messages[4]);
+    EXPECT_EQ(0u, messages[4].find(L"ERROR: Exception with message 'Resources.cpp("));
+    EXPECT_TRUE(run.leftovers.empty());
+}
+
+TEST(Launcher, APayloadThatIsNoProgramFailsToStart) {
+    const LauncherRun run = runLauncher(bin(L"setup-not-a-program.exe"), {});
+    EXPECT_EQ(0xFFFFFFFFu, run.exitCode);
+    ASSERT_FALSE(run.log.empty());
+    const std::wstring last = run.log.back().message;
+    EXPECT_NE(std::wstring::npos,
+              last.find(L"at `anonymous-namespace'::execProcessWaitForFinish(): CreateProcess "
+                        L"failed. System error [193](system error 193 ("))
+        << tstrings::toMultiByte(last);
+    EXPECT_TRUE(run.leftovers.empty());
+}
+
+TEST(Launcher, PlantedLibrariesAreNeverLoaded) {
+    // Fakes of system libraries beside a copy of the launcher and in its current directory. msvcrt is left
+    // out: the launcher imports it, and Wine names an imported builtin after a same-named file beside the
+    // program (Windows loads msvcrt from its known DLLs only).
+    const testsupport::ScratchDir beside(L"beside");
+    const testsupport::ScratchDir current(L"current");
+    const std::wstring planted = tstrings::fromMultiByte(KRO_PLANTED_DIR_WINDOWS);
+    for (const wchar_t* dll :
+         {L"user32.dll", L"version.dll", L"uxtheme.dll", L"cryptbase.dll", L"krofake.dll"}) {
+        ASSERT_TRUE(CopyFileW((planted + L"\\" + dll).c_str(), (beside / dll).c_str(), FALSE));
+        ASSERT_TRUE(CopyFileW((planted + L"\\" + dll).c_str(), (current / dll).c_str(), FALSE));
+    }
+    ASSERT_TRUE(CopyFileW(bin(L"setup.exe").c_str(), (beside / L"setup.exe").c_str(), FALSE));
+    testsupport::LauncherRunOptions options;
+    options.process.currentDirectory = current.path();
+    const LauncherRun run = runLauncher(beside / L"setup.exe", {L"/exit=4"}, options);
+    EXPECT_EQ(4u, run.exitCode);
+
+    const std::vector<std::wstring> modules = run.report.all("parentModule");
+    EXPECT_GT(modules.size(), 3u) << "the installer saw its parent's modules";
+    for (const std::wstring& module : modules) {
+        const std::wstring folder = FileUtils::getDirectory(module);
+        EXPECT_FALSE(tstrings::equals(folder, beside.path(), tstrings::IGNORE_CASE) &&
+                     module != beside / L"setup.exe")
+            << tstrings::toMultiByte(module);
+        EXPECT_FALSE(tstrings::equals(folder, current.path(), tstrings::IGNORE_CASE))
+            << tstrings::toMultiByte(module);
+    }
+    std::vector<std::wstring> markers;
+    FileUtils::DirectoryIterator(run.tempDir, true, true, false).findItems(markers);
+    for (const std::wstring& entry : markers) {
+        EXPECT_EQ(std::wstring::npos, entry.find(L".marker"))
+            << "a planted DLL ran: " << tstrings::toMultiByte(entry);
+    }
+}
