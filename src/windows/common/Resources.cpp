@@ -1,9 +1,7 @@
 #include "Resources.h"
 
-#include <filesystem>
-#include <fstream>
-
 #include "FileUtils.h"
+#include "WinAutoHandle.h"
 #include "WinErrorHandling.h"
 
 Resource::Resource(WORD name, WORD type, HMODULE module)
@@ -50,12 +48,18 @@ void Resource::saveToFile(const std::wstring& path) const {
     FileUtils::ScopedDeleter deleter(false);
     deleter.appendFile(temporary);
     {
-        std::ofstream stream;
-        stream.exceptions(std::ios::failbit | std::ios::badbit);
-        stream.open(std::filesystem::path(temporary), std::ios::binary | std::ios::trunc);
+        // Written by the system's own calls, not a C++ stream: the stream machinery would more than double the
+        // launcher's size. Other writers are refused while the bytes go in.
+        const WinAutoHandle<HANDLE> file(CreateFileW(temporary.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                                     TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file.get() == INVALID_HANDLE_VALUE) {
+            KRO_THROW_SYSERROR(CreateFileW, "CreateFile(" << temporary << ") failed");
+        }
         // Straight from the mapped image in one write: the payload is never copied in memory.
-        stream.write(static_cast<const char*>(bytes), static_cast<std::streamsize>(size));
-        stream.close();
+        DWORD written = 0;
+        if (!WriteFile(file.get(), bytes, size, &written, nullptr) || written != size) {
+            KRO_THROW_SYSERROR(WriteFile, "WriteFile(" << temporary << ") failed");
+        }
     }
     FileUtils::moveFile(temporary, path);
     deleter.cancel();

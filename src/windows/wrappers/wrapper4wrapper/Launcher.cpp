@@ -45,8 +45,8 @@ public:
     SecureDirectoryRemoval& operator=(const SecureDirectoryRemoval&) = delete;
 
 private:
-    static constexpr int retryDelayMs = 50;
-    static constexpr int maxRetries = 100;
+    static constexpr int retryDelayMs = 2;
+    static constexpr int maxRetries = 2500;
 
     std::wstring path;
     FileUtils::ScopedDeleter deleter;

@@ -1,0 +1,38 @@
+// The physical floor of a launcher's job: copy the payload with the system's copy, start the copy with the
+// same arguments, wait, delete it, and return its exit code. bench-floor PAYLOAD [ARGS...]
+#include <windows.h>
+
+#include <string>
+
+#include "CommandLine.h"
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 2) {
+        return 2;
+    }
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring copy = std::wstring(temp) + L"bench-floor-" + std::to_wstring(GetCurrentProcessId()) + L".exe";
+    if (!CopyFileW(argv[1], copy.c_str(), TRUE)) {
+        return 3;
+    }
+    std::wstring commandLine = launcher::quoteArgument(copy);
+    for (int i = 2; i < argc; ++i) {
+        commandLine += L" " + launcher::quoteArgument(argv[i]);
+    }
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    DWORD exitCode = 4;
+    if (CreateProcessW(copy.c_str(), &commandLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                       &startup, &info)) {
+        WaitForSingleObject(info.hProcess, INFINITE);
+        GetExitCodeProcess(info.hProcess, &exitCode);
+        CloseHandle(info.hThread);
+        CloseHandle(info.hProcess);
+    }
+    for (int attempt = 0; attempt < 100 && !DeleteFileW(copy.c_str()); ++attempt) {
+        Sleep(10);
+    }
+    return static_cast<int>(exitCode);
+}

@@ -1,0 +1,153 @@
+#!/usr/bin/env bash
+# The launcher's benchmark. Builds what it needs, then measures in one run, alternating the commands:
+#   (a) the floor: copy the payload with the system's copy, start the copy, delete it;
+#   (b) the launcher carrying the same payload;
+#   (c) the peer: an uncompressed NSIS installer doing the same job;
+# each with the 160 MB payload and with a tiny one. wineserver and the measured commands share one core.
+# Every run is checked: the payload ran (its marker file appeared) and its exit code (37) came back.
+# Writes docs/performance.md from the run.
+#   bench/run.sh [--rounds N]   (default 10)
+#   bench/run.sh --smoke        (the tiny payload only, one round, no report: keeps the benchmark working)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+rounds=10
+smoke=false
+while [ $# -gt 0 ]; do
+    case $1 in
+        --rounds) rounds=$2; shift 2 ;;
+        --smoke) smoke=true; rounds=1; shift ;;
+        *) echo "usage: bench/run.sh [--rounds N] [--smoke]" >&2; exit 2 ;;
+    esac
+done
+
+if ! $smoke; then
+    bash scripts/setup.sh
+    cmake --preset wine >/dev/null
+fi
+build=$root/build/wine
+cmake --build "$build" --target bench launcher >/dev/null
+prefix=$build/wineprefix-bench
+export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINESERVER=/usr/lib/wine/wineserver
+wine=/usr/lib/wine/wine64
+"$root/cmake/wine-run.sh" "$prefix" "$build/bin/bench-payload.exe" >/dev/null || true
+"$WINESERVER" -k 2>/dev/null || true
+"$WINESERVER" -w 2>/dev/null || true
+taskset -c 0 "$WINESERVER" -p </dev/null >/dev/null 2>&1
+trap '"$WINESERVER" -k 2>/dev/null || true' EXIT
+
+work=$(mktemp -d)
+marker_unix=$work/marker
+export BENCH_MARKER="Z:${marker_unix//\//\\}"
+
+# run NAME PROGRAM ARGS...: one checked, timed run; appends "NAME seconds" to $work/times.
+run() {
+    local name=$1
+    shift
+    rm -f "$marker_unix"
+    local start end status=0
+    start=$(date +%s%N)
+    taskset -c 0 "$wine" "$@" </dev/null >/dev/null 2>&1 || status=$?
+    end=$(date +%s%N)
+    if [ "$status" != 37 ] || [ ! -e "$marker_unix" ]; then
+        echo "FAIL: $name did not run its payload or lost its exit code (exit $status)" >&2
+        exit 1
+    fi
+    echo "$name $(((end - start) / 1000))" >>"$work/times"
+}
+
+args=(/quiet "INSTALLDIR=C:\\Program Files\\Bench\\")
+sizes=(tiny)
+$smoke || sizes=(large tiny)
+for size in "${sizes[@]}"; do
+    payload=$build/bench/payload-$size.exe
+    floor=("$build/bin/bench-floor.exe" "Z:${payload//\//\\}" "${args[@]}")
+    launcher=("$build/bin/setup-$size.exe" "${args[@]}")
+    peer=("$build/bin/peer-$size.exe" "${args[@]}")
+    # Warm-up: the page cache holds every file before anything is measured.
+    run warmup "${floor[@]}"; run warmup "${launcher[@]}"; run warmup "${peer[@]}"
+    for ((i = 0; i < rounds; i++)); do
+        run "$size-floor" "${floor[@]}"
+        run "$size-launcher" "${launcher[@]}"
+        run "$size-peer" "${peer[@]}"
+    done
+done
+
+# min median max in seconds for one name
+stats() {
+    grep "^$1 " "$work/times" | awk '{print $2}' | sort -n | awk '
+        { v[NR] = $1 }
+        END { m = (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2;
+              printf "%.3f %.3f %.3f", v[1] / 1e6, m / 1e6, v[NR] / 1e6 }'
+}
+median() { stats "$1" | awk '{print $2}'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+
+table="| variant | min s | median s | max s |
+|---|---|---|---|"
+for size in "${sizes[@]}"; do
+    for kind in floor launcher peer; do
+        read -r lo mid hi <<<"$(stats "$size-$kind")"
+        table+=$'\n'"| $size $kind | $lo | $mid | $hi |"
+    done
+done
+tiny_ratio=$(ratio "$(median tiny-launcher)" "$(median tiny-floor)")
+
+if $smoke; then
+    echo "$table"
+    echo "tiny-b/tiny-a = $tiny_ratio"
+    echo "1 passed, 0 failed"
+    rm -rf "$work"
+    exit 0
+fi
+
+b_a=$(ratio "$(median large-launcher)" "$(median large-floor)")
+b_c=$(ratio "$(median large-launcher)" "$(median large-peer)")
+
+# Peak private (anonymous) memory of the launcher process during one more large run, sampled every 5 ms.
+rm -f "$marker_unix"
+taskset -c 0 "$wine" "$build/bin/setup-large.exe" </dev/null >/dev/null 2>&1 &
+peak_kb=0
+pid=
+while kill -0 $! 2>/dev/null; do
+    [ -n "$pid" ] || pid=$(pgrep -o -f 'setup-large.exe' || true)
+    if [ -n "$pid" ] && [ -r "/proc/$pid/status" ]; then
+        anon=$(awk '/^RssAnon:/ {print $2}' "/proc/$pid/status" 2>/dev/null || echo 0)
+        [ "${anon:-0}" -gt "$peak_kb" ] && peak_kb=$anon
+    fi
+    sleep 0.005
+done
+wait $! || true
+peak_mib=$(awk -v k="$peak_kb" 'BEGIN { printf "%.1f", k / 1024 }')
+stub_bytes=$(stat -c %s "$build/bin/setup-stub.exe")
+stub_kib=$(awk -v b="$stub_bytes" 'BEGIN { printf "%.0f", b / 1024 }')
+payload_bytes=$(stat -c %s "$build/bench/payload-large.exe")
+
+report="# Performance
+
+Written by \`bench/run.sh\` on $(date -u '+%Y-%m-%d %H:%M UTC'): $(nproc) cores, $(awk -F': ' '/model name/ {print $2; exit}' /proc/cpuinfo), $($wine --version), $rounds rounds alternating, warm cache, wineserver and the measured command pinned to one core.
+
+Payload: a program that exits at once, padded to $payload_bytes bytes (large) or as it is (tiny). Each time is one whole command started from Linux, Wine's process start included.
+
+- (a) floor: the system's copy of the payload, the copy started and waited for, then deleted
+- (b) the launcher carrying the payload (every check, log record and clean-up included)
+- (c) the peer: an uncompressed NSIS installer (amd64-unicode, silent, admin) extracting the same payload to its plugins folder, running it with the same arguments and passing its exit code on
+
+$table
+
+| ratio (medians) | value | goal |
+|---|---|---|
+| b/a, large payload | $b_a | at most 1.15 |
+| b/c, large payload | $b_c | at most 0.4 |
+| tiny-b/tiny-a | $tiny_ratio | |
+
+| memory and size | value | goal |
+|---|---|---|
+| launcher's peak private (anonymous) memory, large payload | $peak_mib MiB | under 32 MiB |
+| stub (the launcher without payload) | $stub_kib KiB ($stub_bytes bytes) | under 1 MiB |
+"
+mkdir -p docs
+echo "$report" >docs/performance.md
+echo "$report"
+rm -rf "$work"
