@@ -26,7 +26,7 @@ namespace {
 
 // Removes the secure directory with everything in it when the sequence ends, however it ends. A program that
 // has just ended can hold its image or working directory a moment longer (security software on Windows holds
-// a new executable longer still), so what is left is tried again every 50 ms for up to 5 s before it is given
+// a new executable longer still), so what is left is tried again every 2 ms for up to 5 s before it is given
 // up.
 class SecureDirectoryRemoval {
 public:
