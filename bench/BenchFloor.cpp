@@ -12,7 +12,8 @@ int wmain(int argc, wchar_t** argv) {
     }
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
-    const std::wstring copy = std::wstring(temp) + L"bench-floor-" + std::to_wstring(GetCurrentProcessId()) + L".exe";
+    const std::wstring copy =
+        std::wstring(temp) + L"bench-floor-" + std::to_wstring(GetCurrentProcessId()) + L".exe";
     if (!CopyFileW(argv[1], copy.c_str(), TRUE)) {
         return 3;
     }
@@ -24,8 +25,8 @@ int wmain(int argc, wchar_t** argv) {
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
     DWORD exitCode = 4;
-    if (CreateProcessW(copy.c_str(), &commandLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-                       &startup, &info)) {
+    if (CreateProcessW(copy.c_str(), &commandLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                       nullptr, &startup, &info)) {
         WaitForSingleObject(info.hProcess, INFINITE);
         GetExitCodeProcess(info.hProcess, &exitCode);
         CloseHandle(info.hThread);

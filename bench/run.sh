@@ -64,7 +64,7 @@ for size in "${sizes[@]}"; do
     payload=$build/bench/payload-$size.exe
     floor=("$build/bin/bench-floor.exe" "Z:${payload//\//\\}" "${args[@]}")
     launcher=("$build/bin/setup-$size.exe" "${args[@]}")
-    peer=("$build/bin/peer-$size.exe" "${args[@]}")
+    peer=("$build/bench/peer-$size.exe" "${args[@]}")
     # Warm-up: the page cache holds every file before anything is measured.
     run warmup "${floor[@]}"; run warmup "${launcher[@]}"; run warmup "${peer[@]}"
     for ((i = 0; i < rounds; i++)); do

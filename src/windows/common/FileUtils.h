@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "WinAutoHandle.h"
+
 namespace FileUtils {
 
 // Where a path lies; the launcher only tells Network from the rest.
@@ -65,6 +67,11 @@ void deleteFile(const std::wstring& path, ThrowOnFailure);
 // Removes an empty folder. True when it is gone (also when it never existed). Never throws, never logs a
 // failure.
 bool deleteDirectory(const std::wstring& path);
+
+// Opens a file or folder for reading while refusing every other writer, deleter and renamer: as long as the
+// handle lives, nobody can change, replace or rename what it names. Throws KroError<SysError>
+// "CreateFile(path) failed".
+WinAutoHandle<HANDLE> openLocked(const std::wstring& path);
 
 // --- Walking folders ---
 

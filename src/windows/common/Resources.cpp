@@ -48,10 +48,11 @@ void Resource::saveToFile(const std::wstring& path) const {
     FileUtils::ScopedDeleter deleter(false);
     deleter.appendFile(temporary);
     {
-        // Written by the system's own calls, not a C++ stream: the stream machinery would more than double the
-        // launcher's size. Other writers are refused while the bytes go in.
-        const WinAutoHandle<HANDLE> file(CreateFileW(temporary.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                                     TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        // Written by the system's own calls, not a C++ stream: the stream machinery would more than double
+        // the launcher's size. Other writers are refused while the bytes go in.
+        const WinAutoHandle<HANDLE> file(CreateFileW(temporary.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                                     nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                                     nullptr));
         if (file.get() == INVALID_HANDLE_VALUE) {
             KRO_THROW_SYSERROR(CreateFileW, "CreateFile(" << temporary << ") failed");
         }

@@ -35,9 +35,12 @@ inline std::wstring getCommandLine(const std::wstring& childPath, int argc = __a
 }
 
 // Starts the child from its own folder with the launcher's environment and no inherited handles, waits
-// without a time limit and returns its exit code. Throws KroError<SysError> "CreateProcess failed",
-// "WaitForSingleObject failed" or "GetExitCodeProcess failed", and the binding errors of PeekMessageW.
-inline DWORD execProcessWaitForFinish(const std::wstring& childPath, const std::wstring& commandLine) {
+// without a time limit and returns its exit code. imageLock, the handle that keeps the child's file from
+// change, is released as soon as CreateProcessW has returned. Throws KroError<SysError> "CreateProcess
+// failed", "WaitForSingleObject failed" or "GetExitCodeProcess failed", and the binding errors of
+// PeekMessageW.
+inline DWORD execProcessWaitForFinish(const std::wstring& childPath, const std::wstring& commandLine,
+                                      WinAutoHandle<HANDLE> imageLock = WinAutoHandle<HANDLE>()) {
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
@@ -53,9 +56,12 @@ inline DWORD execProcessWaitForFinish(const std::wstring& childPath, const std::
     static_cast<PeekMessageFunction>(peekMessage)(&message, nullptr, 0, 0, PM_NOREMOVE);
 
     const std::wstring workingDirectory = FileUtils::getDirectory(childPath);
-    if (!CreateProcessW(childPath.c_str(), buffer.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                        workingDirectory.c_str(), &startup, &info)) {
-        KRO_THROW_SYSERROR(CreateProcessW, "CreateProcess failed");
+    const BOOL started = CreateProcessW(childPath.c_str(), buffer.data(), nullptr, nullptr, FALSE,
+                                        CREATE_NO_WINDOW, nullptr, workingDirectory.c_str(), &startup, &info);
+    const DWORD startError = GetLastError();
+    imageLock.reset();
+    if (!started) {
+        KRO_THROW_SYSERROR_CODE(CreateProcessW, startError, "CreateProcess failed");
     }
     const WinAutoHandle<HANDLE> process(info.hProcess);
     const WinAutoHandle<HANDLE> thread(info.hThread);

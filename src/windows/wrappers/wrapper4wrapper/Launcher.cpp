@@ -3,6 +3,7 @@
 
 #include <exception>
 #include <string>
+#include <utility>
 
 #include "ChildProcess.h"
 #include "Dll.h"
@@ -24,16 +25,16 @@
 
 namespace {
 
-// Removes the secure directory with everything in it when the sequence ends, however it ends. A program that
-// has just ended can hold its image or working directory a moment longer (security software on Windows holds
-// a new executable longer still), so what is left is tried again every 2 ms for up to 5 s before it is given
-// up.
+// Holds the secure directory against rename and deletion by others while the sequence runs, and removes it
+// with everything in it when the sequence ends, however it ends. A program that has just ended can hold its
+// image or working directory a moment longer (security software on Windows holds a new executable longer
+// still), so what is left is tried again every 2 ms for up to 5 s before it is given up.
 class SecureDirectoryRemoval {
 public:
-    explicit SecureDirectoryRemoval(const std::wstring& path) : path(path), deleter(false) {
-        deleter.appendDirectory(path);
-    }
+    explicit SecureDirectoryRemoval(const std::wstring& path)
+        : path(path), deleter(false), hold((deleter.appendDirectory(path), FileUtils::openLocked(path))) {}
     ~SecureDirectoryRemoval() {
+        hold.reset();
         deleter.execute();
         for (int retry = 0; retry < maxRetries && FileUtils::pathExists(path); ++retry) {
             Sleep(retryDelayMs);
@@ -49,7 +50,9 @@ private:
     static constexpr int maxRetries = 2500;
 
     std::wstring path;
-    FileUtils::ScopedDeleter deleter;
+    FileUtils::ScopedDeleter
+        deleter;  // built before the hold: a failure to take the hold still removes the folder
+    WinAutoHandle<HANDLE> hold;
 };
 
 int run() {
@@ -76,17 +79,22 @@ int run() {
             KRO_LOG(INFO, "getwherethisexeis: " << ownModulePath);
             KRO_LOG(INFO, "before copying...");
             FileUtils::copyFile(ownModulePath, childPath);
+            WinAutoHandle<HANDLE> imageLock = FileUtils::openLocked(childPath);
             KRO_LOG(INFO, "after copying");
             const std::wstring commandLine = getCommandLine(childPath);
-            exitCode = static_cast<int>(execProcessWaitForFinish(childPath, commandLine));
+            exitCode =
+                static_cast<int>(execProcessWaitForFinish(childPath, commandLine, std::move(imageLock)));
         } else {
             KRO_LOG(INFO, "NOT on network drive");
             Resource(PAYLOAD_RESOURCE_ID, 10 /* RT_RCDATA */, SysInfo::getCurrentModuleHandle())
                 .saveToFile(childPath);
-            KRO_TEST_HOOK(afterExtraction(secureDirectory));
+            // Nobody may change, replace or rename the installer between here and its start.
+            WinAutoHandle<HANDLE> imageLock = FileUtils::openLocked(childPath);
+            KRO_TEST_HOOK(afterExtraction(secureDirectory, childPath));
             if (isSecureDirectoryIntact(secureDirectory, childPath)) {
                 const std::wstring commandLine = getCommandLine(childPath);
-                exitCode = static_cast<int>(execProcessWaitForFinish(childPath, commandLine));
+                exitCode =
+                    static_cast<int>(execProcessWaitForFinish(childPath, commandLine, std::move(imageLock)));
             } else {
                 KRO_LOG(ERROR, "Secure directory is tempered, exiting...");
             }

@@ -4,6 +4,9 @@
 
 #include <vector>
 
+#include "WinAutoHandle.h"
+#include "tstrings.h"
+
 namespace testhooks {
 
 namespace {
@@ -14,18 +17,33 @@ std::wstring environmentValue(const wchar_t* name) {
     return length == 0 || length >= buffer.size() ? std::wstring() : std::wstring(buffer.data(), length);
 }
 
+void createEmptyFile(const std::wstring& path, const std::string& content = std::string()) {
+    const WinAutoHandle<HANDLE> file(
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+}
+
 }  // namespace
 
-void afterExtraction(const std::wstring& secureDirectory) {
+void afterExtraction(const std::wstring& secureDirectory, const std::wstring& childPath) {
     const std::wstring plant = environmentValue(L"KRO_TEST_PLANT");
     const std::wstring foreign = secureDirectory + L"\\foreign";
     if (plant == L"file") {
-        const HANDLE file = CreateFileW(foreign.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
-            CloseHandle(file);
-        }
+        createEmptyFile(foreign);
     } else if (plant == L"folder") {
         CreateDirectoryW(foreign.c_str(), nullptr);
+    }
+    const std::wstring pauseDir = environmentValue(L"KRO_TEST_PAUSE_DIR");
+    if (!pauseDir.empty()) {
+        createEmptyFile(pauseDir + L"\\paused.tmp", tstrings::toMultiByte(childPath));
+        MoveFileExW((pauseDir + L"\\paused.tmp").c_str(), (pauseDir + L"\\paused.txt").c_str(),
+                    MOVEFILE_REPLACE_EXISTING);
+        const std::wstring proceed = pauseDir + L"\\continue";
+        for (int waited = 0; waited < 60000 && GetFileAttributesW(proceed.c_str()) == INVALID_FILE_ATTRIBUTES;
+             waited += 10) {
+            Sleep(10);
+        }
     }
 }
 

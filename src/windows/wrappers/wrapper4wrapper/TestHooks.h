@@ -6,8 +6,13 @@
 
 namespace testhooks {
 
-// Between the payload's extraction and the content check: plants what KRO_TEST_PLANT names ("file" or
-// "folder") in the secure directory, as an attacker racing the launcher would.
-void afterExtraction(const std::wstring& secureDirectory);
+// Between the payload's extraction (the installer already held against change) and the content check:
+// - KRO_TEST_PLANT "file" or "folder": plants that in the secure directory, as an attacker racing the
+// launcher
+//   would;
+// - KRO_TEST_PAUSE_DIR: writes the child's path into "paused.txt" there, then waits (at most a minute) until
+// a
+//   file "continue" appears there, so that a test can attack the held installer meanwhile.
+void afterExtraction(const std::wstring& secureDirectory, const std::wstring& childPath);
 
 }  // namespace testhooks
