@@ -1,7 +1,7 @@
 // The demo installer: a stand-in for a product's installer. It records what it received into the file named
 // by the environment variable DEMO_INSTALLER_REPORT (UTF-8, one "key=value" a line, values escaped: \\ \t \r
 // \n), prints the same to its output, and exits with the code given by "/exit=N" (decimal or 0x hex; 0
-// without).
+// without). "/sleep=MS" makes it wait that long first; "/crash" makes it end with an access violation.
 //
 //   exit=N            the exit code it will return
 //   arg=...           each argument after its own path, as the C runtime parsed it
@@ -97,10 +97,16 @@ std::string parentModules() {
 
 int wmain(int argc, wchar_t** argv) {
     DWORD exitCode = 0;
+    DWORD sleepMs = 0;
+    bool crash = false;
     for (int i = 1; i < argc; ++i) {
         const std::wstring argument = argv[i];
         if (argument.rfind(L"/exit=", 0) == 0) {
             exitCode = std::wcstoul(argument.c_str() + 6, nullptr, 0);
+        } else if (argument.rfind(L"/sleep=", 0) == 0) {
+            sleepMs = std::wcstoul(argument.c_str() + 7, nullptr, 0);
+        } else if (argument == L"/crash") {
+            crash = true;
         }
     }
     std::string report = "exit=" + std::to_string(exitCode) + "\n";
@@ -123,6 +129,11 @@ int wmain(int argc, wchar_t** argv) {
             std::fwrite(report.data(), 1, report.size(), file);
             std::fclose(file);
         }
+    }
+    Sleep(sleepMs);
+    if (crash) {
+        volatile int* nowhere = nullptr;
+        *nowhere = 1;
     }
     return static_cast<int>(exitCode);
 }
