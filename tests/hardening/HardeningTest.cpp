@@ -28,10 +28,6 @@ using testsupport::runLauncher;
 
 namespace {
 
-std::wstring bin(const std::wstring& name) {
-    return testsupport::binDir() + L"\\" + name;
-}
-
 // One line of the summary: case, what was tried, what held, and counts ("attacks=5;left=0").
 void recordResult(const std::string& name, const std::string& tried, const std::string& held,
                   const std::string& counts) {
@@ -77,7 +73,7 @@ TEST(Hardening, TheHeldInstallerCannotBeSwapped) {
                            {L"KRO_TEST_PAUSE_DIR", pause.path()},
                            {L"DEMO_INSTALLER_REPORT", pause / L"report.txt"}};
     testsupport::RunningProcess launcher =
-        testsupport::startProcess(bin(L"setup-hooks.exe"), {L"/exit=9"}, options);
+        testsupport::startProcess(testsupport::binPath(L"setup-hooks.exe"), {L"/exit=9"}, options);
     ASSERT_TRUE(waitForFile(pause / L"paused.txt"));
     const std::wstring child = tstrings::fromMultiByte(testsupport::readFileBytes(pause / L"paused.txt"));
     const std::wstring dir = FileUtils::getDirectory(child);
@@ -121,7 +117,7 @@ TEST(Hardening, TheHeldInstallerCannotBeSwapped) {
     EXPECT_EQ(9u, launcher.wait());
     const testsupport::DemoReport report = testsupport::readDemoReport(pause / L"report.txt");
     EXPECT_EQ(child, report.value("path")) << "the original installer ran";
-    EXPECT_TRUE(original == testsupport::readFileBytes(bin(L"demo-installer.exe")));
+    EXPECT_TRUE(original == testsupport::readFileBytes(testsupport::binPath(L"demo-installer.exe")));
     EXPECT_TRUE(kroEntries(temp.path()).empty());
     recordResult(
         "payload-swap",
@@ -145,7 +141,8 @@ TEST(Hardening, PlantedLibrariesAreNeverLoaded) {
             ++plantedCount;
         }
     }
-    ASSERT_TRUE(CopyFileW(bin(L"setup.exe").c_str(), (beside / L"setup.exe").c_str(), FALSE));
+    ASSERT_TRUE(
+        CopyFileW(testsupport::binPath(L"setup.exe").c_str(), (beside / L"setup.exe").c_str(), FALSE));
     wchar_t path[32768] = {};
     GetEnvironmentVariableW(L"PATH", path, 32768);
     LauncherRunOptions options;
@@ -192,7 +189,9 @@ TEST(Hardening, LinksAtTheLogsNameAreNeverFollowed) {
     ASSERT_TRUE(CreateHardLinkW((temp / L"vantor.log").c_str(), other.c_str(), nullptr));
     LauncherRunOptions options;
     options.process.environment = {{L"TEMP", temp.path()}, {L"TMP", temp.path()}};
-    EXPECT_EQ(6u, testsupport::runProcess(bin(L"setup.exe"), {L"/exit=6"}, options.process).exitCode);
+    EXPECT_EQ(
+        6u,
+        testsupport::runProcess(testsupport::binPath(L"setup.exe"), {L"/exit=6"}, options.process).exitCode);
     EXPECT_TRUE(testsupport::readFileBytes(other) == original);
     EXPECT_TRUE(kroEntries(temp.path()).empty());
 
@@ -200,7 +199,9 @@ TEST(Hardening, LinksAtTheLogsNameAreNeverFollowed) {
     const std::wstring target = tstrings::fromMultiByte(KRO_FIXTURES_DIR) + L"\\symlink-target.txt";
     const std::string targetBefore = testsupport::readFileBytes(target);
     options.process.environment = {{L"TEMP", symlinkFolder}, {L"TMP", symlinkFolder}};
-    EXPECT_EQ(6u, testsupport::runProcess(bin(L"setup.exe"), {L"/exit=6"}, options.process).exitCode);
+    EXPECT_EQ(
+        6u,
+        testsupport::runProcess(testsupport::binPath(L"setup.exe"), {L"/exit=6"}, options.process).exitCode);
     EXPECT_TRUE(testsupport::readFileBytes(target) == targetBefore);
     EXPECT_TRUE(kroEntries(symlinkFolder).empty());
     recordResult(
@@ -224,7 +225,8 @@ TEST(Hardening, SquattedNamesAreNeverReused) {
     }
     LauncherRunOptions options;
     options.process.environment = {{L"TEMP", temp.path()}, {L"TMP", temp.path()}};
-    const DWORD exitCode = testsupport::runProcess(bin(L"setup.exe"), {L"/exit=8"}, options.process).exitCode;
+    const DWORD exitCode =
+        testsupport::runProcess(testsupport::binPath(L"setup.exe"), {L"/exit=8"}, options.process).exitCode;
     EXPECT_TRUE(exitCode == 8u || exitCode == 0xFFFFFFFFu) << exitCode;
     const auto records = testsupport::readLog(temp / L"vantor.log");
     if (exitCode == 0xFFFFFFFFu) {
@@ -258,7 +260,8 @@ TEST(Hardening, FaultsEndWithTheRightCodeAndNothingLeft) {
         const testsupport::ScratchDir scratch(L"missing");
         LauncherRunOptions options;
         options.process.environment = {{L"TEMP", scratch / L"gone"}, {L"TMP", scratch / L"gone"}};
-        EXPECT_EQ(0xFFFFFFFFu, testsupport::runProcess(bin(L"setup.exe"), {}, options.process).exitCode);
+        EXPECT_EQ(0xFFFFFFFFu,
+                  testsupport::runProcess(testsupport::binPath(L"setup.exe"), {}, options.process).exitCode);
         EXPECT_FALSE(FileUtils::pathExists(scratch / L"gone"));
         ++faults;
     }
@@ -270,14 +273,16 @@ TEST(Hardening, FaultsEndWithTheRightCodeAndNothingLeft) {
                                                        FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
         LauncherRunOptions options;
         options.process.environment = {{L"TEMP", temp.path()}, {L"TMP", temp.path()}};
-        EXPECT_EQ(11u, testsupport::runProcess(bin(L"setup.exe"), {L"/exit=11"}, options.process).exitCode);
+        EXPECT_EQ(11u,
+                  testsupport::runProcess(testsupport::binPath(L"setup.exe"), {L"/exit=11"}, options.process)
+                      .exitCode);
         EXPECT_EQ("held", testsupport::readFileBytes(temp / L"vantor.log"));
         EXPECT_TRUE(kroEntries(temp.path()).empty());
         ++faults;
     }
     // The child crashing.
     {
-        const LauncherRun run = runLauncher(bin(L"setup.exe"), {L"/crash"});
+        const LauncherRun run = runLauncher(testsupport::binPath(L"setup.exe"), {L"/crash"});
         EXPECT_EQ(0xC0000005u, run.exitCode);
         EXPECT_TRUE(run.leftovers.empty());
         ++faults;
@@ -288,7 +293,7 @@ TEST(Hardening, FaultsEndWithTheRightCodeAndNothingLeft) {
         LauncherRunOptions options;
         options.process.environment = {{L"TEMP", temp.path()}, {L"TMP", temp.path()}};
         testsupport::RunningProcess launcher =
-            testsupport::startProcess(bin(L"setup.exe"), {L"/sleep=60000"}, options.process);
+            testsupport::startProcess(testsupport::binPath(L"setup.exe"), {L"/sleep=60000"}, options.process);
         DWORD launcherId = GetProcessId(launcher.handle());
         bool killed = false;
         for (int attempt = 0; attempt < 600 && !killed; ++attempt) {
@@ -329,7 +334,8 @@ TEST(Hardening, ThirtyTwoLaunchersAtOnce) {
             {L"TMP", temp.path()},
             {L"DEMO_INSTALLER_REPORT", temp / (L"report-" + std::to_wstring(i) + L".txt")}};
         launchers.push_back(testsupport::startProcess(
-            bin(L"setup.exe"), {L"/exit=" + std::to_wstring(100 + i), L"id " + std::to_wstring(i)}, options));
+            testsupport::binPath(L"setup.exe"),
+            {L"/exit=" + std::to_wstring(100 + i), L"id " + std::to_wstring(i)}, options));
     }
     int right = 0;
     for (int i = 0; i < count; ++i) {
@@ -414,7 +420,8 @@ TEST(Hardening, RandomArgumentVectorsRoundTrip) {
             const std::wstring& temp = temps[static_cast<std::size_t>(i)].path();
             options.environment = {
                 {L"TEMP", temp}, {L"TMP", temp}, {L"DEMO_INSTALLER_REPORT", temp + L"\\report.txt"}};
-            runs.push_back(testsupport::startProcess(bin(L"setup.exe"), vectors.back(), options));
+            runs.push_back(
+                testsupport::startProcess(testsupport::binPath(L"setup.exe"), vectors.back(), options));
         }
         for (int i = 0; i < batch; ++i) {
             EXPECT_EQ(0u, runs[static_cast<std::size_t>(i)].wait());

@@ -178,6 +178,14 @@ void removeTree(const std::wstring& path) {
     std::filesystem::remove_all(std::filesystem::path(path), ignored);
 }
 
+std::wstring binPath(const std::wstring& name) {
+    return binDir() + L"\\" + name;
+}
+
+bool endsWith(const std::string& text, const std::string& tail) {
+    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
 std::wstring binDir() {
     wchar_t buffer[MAX_PATH * 4] = {};
     GetModuleFileNameW(nullptr, buffer, MAX_PATH * 4);

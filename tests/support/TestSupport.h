@@ -51,8 +51,12 @@ private:
 
 void removeTree(const std::wstring& path);
 
-// The folder that holds the running test executable (and the helper programs built beside it).
+// The folder that holds the running test executable (and the helper programs built beside it), and a file
+// there.
 std::wstring binDir();
+std::wstring binPath(const std::wstring& name);
+
+bool endsWith(const std::string& text, const std::string& tail);
 
 // A process run to its end.
 struct ProcessResult {

@@ -122,12 +122,16 @@ std::wstring writerMutexName(const std::wstring& finalLogPath) {
 // Our own writers take turns through a named mutex, so that a busy writer can't keep another from the file
 // for longer than its ten attempts: a waiter is woken the moment the file is free instead of finding it taken
 // each time it looks. The share mode still refuses every other writer; the turn is a courtesy between our
-// processes, so when it can't be had (denied, squatted, timed out) the record goes on without it.
+// processes, so when it can't be had (denied, squatted, timed out) the record goes on without it. A turn is
+// waited for at most a quarter of a second: long enough for a writer that the system paused on a loaded machine,
+// short enough that a mutex squatted by another program only slows the launcher down.
+constexpr DWORD turnWaitMs = 250;
+
 class WriterTurn {
 public:
     explicit WriterTurn(HANDLE mutex) : mutex_(mutex) {
         if (mutex_ != nullptr) {
-            const DWORD wait = WaitForSingleObject(mutex_, openAttempts);
+            const DWORD wait = WaitForSingleObject(mutex_, turnWaitMs);
             held_ = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
         }
     }

@@ -151,7 +151,7 @@ TEST(Log, TwoProcessesNeverInterleave) {
     const testsupport::ScratchDir scratch;
     const testsupport::ProcessOptions options{
         {{L"TMP", scratch.path()}, {L"TEMP", scratch.path()}}, L"", false};
-    const std::wstring writer = testsupport::binDir() + L"\\log-writer.exe";
+    const std::wstring writer = testsupport::binPath(L"log-writer.exe");
     testsupport::RunningProcess first = testsupport::startProcess(writer, {L"1000", L"alpha"}, options);
     testsupport::RunningProcess second = testsupport::startProcess(writer, {L"1000", L"beta"}, options);
     EXPECT_EQ(0u, first.wait());

@@ -26,10 +26,6 @@ std::string whatOf(void (*work)()) {
     return "no exception";
 }
 
-bool endsWith(const std::string& text, const std::string& tail) {
-    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
-
 }  // namespace
 
 TEST(Dll, LoadsByFullPathFromTheSystemDirectory) {
@@ -62,10 +58,11 @@ TEST(Dll, MissingLibraryAndFunctionsNameTheFullPath) {
         static_cast<MessageBoxFunction>(optional);
         FAIL() << "no exception";
     } catch (const std::runtime_error& e) {
-        EXPECT_TRUE(endsWith(e.what(),
-                             "::operator int (*)(HWND__*, const wchar_t*, const wchar_t*, unsigned int)(): "
-                             "NoSuchFunction() function is not available in " +
-                                 tstrings::toMultiByte(systemPath(L"user32"))))
+        EXPECT_TRUE(testsupport::endsWith(
+            e.what(),
+            "::operator int (*)(HWND__*, const wchar_t*, const wchar_t*, unsigned int)(): "
+            "NoSuchFunction() function is not available in " +
+                tstrings::toMultiByte(systemPath(L"user32"))))
             << e.what();
         EXPECT_EQ(0u, std::string(e.what()).find("Dll.h("));
     }

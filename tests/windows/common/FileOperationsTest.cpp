@@ -92,7 +92,7 @@ TEST(FileOperations, TempNamesRejectIllegalCharactersAndGiveUpAfterAHundred) {
 
 TEST(FileOperations, TwoProcessesNeverGetTheSameName) {
     const ScratchDir scratch;
-    const std::wstring maker = testsupport::binDir() + L"\\temp-file-maker.exe";
+    const std::wstring maker = testsupport::binPath(L"temp-file-maker.exe");
     testsupport::RunningProcess first = testsupport::startProcess(maker, {scratch.path(), L"40"});
     testsupport::RunningProcess second = testsupport::startProcess(maker, {scratch.path(), L"40"});
     EXPECT_EQ(40u, first.wait());

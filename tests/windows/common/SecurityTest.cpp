@@ -31,9 +31,9 @@ TEST(Security, ALinkedTokenProcessIsNotElevatedButListsAdministrators) {
     testsupport::ProcessOptions options;
     options.notElevated = true;
     const auto notElevated =
-        testsupport::runProcess(testsupport::binDir() + L"\\elevation-probe.exe", {}, options);
+        testsupport::runProcess(testsupport::binPath(L"elevation-probe.exe"), {}, options);
     EXPECT_EQ(2u, notElevated.exitCode) << "not elevated; the group is still listed (deny-only counts)";
-    const auto elevated = testsupport::runProcess(testsupport::binDir() + L"\\elevation-probe.exe", {});
+    const auto elevated = testsupport::runProcess(testsupport::binPath(L"elevation-probe.exe"), {});
     EXPECT_EQ(3u, elevated.exitCode);
 }
 

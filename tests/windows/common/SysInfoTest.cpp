@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "FileUtils.h"
+#include "TestSupport.h"
 #include "tstrings.h"
 
 namespace {
@@ -66,10 +67,6 @@ void resetFake(const std::wstring& path) {
     fake.path = path;
 }
 
-bool endsWith(const std::string& text, const std::string& tail) {
-    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
-
 }  // namespace
 
 TEST(SysInfo, ModulePathOfExactly260UnitsDoublesTheBuffer) {
@@ -121,7 +118,8 @@ TEST(SysInfo, SystemDirAsksTwiceAtMost) {
         SysInfo::seams::getSystemDir(&fakeSystemDirectoryGrowing, "GetSystemDirectory");
         FAIL() << "no exception";
     } catch (const std::runtime_error& e) {
-        EXPECT_TRUE(endsWith(e.what(), "::getSystemDirImpl(): Unexpected reply from GetSystemDirectory"))
+        EXPECT_TRUE(
+            testsupport::endsWith(e.what(), "::getSystemDirImpl(): Unexpected reply from GetSystemDirectory"))
             << e.what();
     }
     EXPECT_EQ((std::vector<DWORD>{260, 271}), fake.sizes);

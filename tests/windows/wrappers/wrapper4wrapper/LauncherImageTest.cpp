@@ -12,10 +12,6 @@
 
 namespace {
 
-std::wstring bin(const std::wstring& name) {
-    return testsupport::binDir() + L"\\" + name;
-}
-
 // The launcher mapped as an image, for reading its resources without running it.
 class ImageResources {
 public:
@@ -57,7 +53,7 @@ std::wstring versionString(const std::string& block, const std::wstring& key) {
 }  // namespace
 
 TEST(LauncherImage, IsA64BitHardenedGuiProgram) {
-    const std::string file = testsupport::readFileBytes(bin(L"setup.exe"));
+    const std::string file = testsupport::readFileBytes(testsupport::binPath(L"setup.exe"));
     ASSERT_GT(file.size(), 0x200u);
     const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(file.data());
     const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(file.data() + dos->e_lfanew);
@@ -71,7 +67,7 @@ TEST(LauncherImage, IsA64BitHardenedGuiProgram) {
 }
 
 TEST(LauncherImage, ImportsOnlyKernel32Advapi32AndTheRuntime) {
-    const ImageResources image(bin(L"setup.exe"));
+    const ImageResources image(testsupport::binPath(L"setup.exe"));
     ASSERT_NE(nullptr, image.module);
     // Mapped as an image resource the headers sit at the module's base, sections at their virtual addresses.
     const auto* base =
@@ -94,7 +90,7 @@ TEST(LauncherImage, ImportsOnlyKernel32Advapi32AndTheRuntime) {
 }
 
 TEST(LauncherImage, CarriesManifestVersionIconAndPayload) {
-    const ImageResources image(bin(L"setup.exe"));
+    const ImageResources image(testsupport::binPath(L"setup.exe"));
     ASSERT_NE(nullptr, image.module);
 
     const std::string manifest = image.bytes(RT_MANIFEST, 1, usEnglish);
@@ -125,6 +121,6 @@ TEST(LauncherImage, CarriesManifestVersionIconAndPayload) {
     EXPECT_EQ((std::set<WORD>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}), ids);
 
     const std::string payload = image.bytes(RT_RCDATA, 100, usEnglish);
-    EXPECT_TRUE(payload == testsupport::readFileBytes(bin(L"demo-installer.exe")))
+    EXPECT_TRUE(payload == testsupport::readFileBytes(testsupport::binPath(L"demo-installer.exe")))
         << "the demo installer, unchanged";
 }

@@ -16,10 +16,6 @@ using testsupport::runLauncher;
 
 namespace {
 
-std::wstring bin(const std::wstring& name) {
-    return testsupport::binDir() + L"\\" + name;
-}
-
 const std::wstring adminRecord =
     L"ERROR: Administrator privileges are required to run this application, exiting.";
 
@@ -64,7 +60,7 @@ TEST(Launcher, LocalRunPassesEveryArgumentUnchanged) {
         L"\"",        L"C:\\Apps\\",   L"back\\\\",  L"x\\\"y",
         L"caf\u00E9", L"\u65E5\u672C", L"/exit=7",   L"INSTALLDIR=C:\\Program Files\\",
     };
-    const LauncherRun run = runLauncher(bin(L"setup.exe"), arguments);
+    const LauncherRun run = runLauncher(testsupport::binPath(L"setup.exe"), arguments);
     EXPECT_EQ(7u, run.exitCode);
     ASSERT_TRUE(run.report.present);
     EXPECT_EQ(arguments, run.report.all("arg"));
@@ -85,13 +81,14 @@ TEST(Launcher, LocalRunPassesEveryArgumentUnchanged) {
 }
 
 TEST(Launcher, NoArgumentsAndExitCodesComeBackUnchanged) {
-    const LauncherRun none = runLauncher(bin(L"setup.exe"), {});
+    const LauncherRun none = runLauncher(testsupport::binPath(L"setup.exe"), {});
     EXPECT_EQ(0u, none.exitCode);
     EXPECT_TRUE(none.report.all("arg").empty());
     EXPECT_EQ(L"\"" + secureDirectoryOf(none) + L"\\setup.exe\"", none.report.value("commandLine"));
 
     for (const DWORD code : {1ul, 259ul, 3010ul, 0xFFFFFFFFul, 0xC0000005ul}) {
-        const LauncherRun run = runLauncher(bin(L"setup.exe"), {L"/exit=" + std::to_wstring(code)});
+        const LauncherRun run =
+            runLauncher(testsupport::binPath(L"setup.exe"), {L"/exit=" + std::to_wstring(code)});
         EXPECT_EQ(code, run.exitCode);
         EXPECT_TRUE(run.leftovers.empty());
     }
@@ -101,7 +98,7 @@ TEST(Launcher, FromANetworkDriveRunsALocalCopy) {
     // Drive N: of the test prefix reports itself as a network drive.
     const std::wstring name = L"setup-net-" + std::to_wstring(GetCurrentProcessId()) + L".exe";
     const std::wstring networkCopy = L"N:\\" + name;
-    ASSERT_TRUE(CopyFileW(bin(L"setup.exe").c_str(), networkCopy.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(testsupport::binPath(L"setup.exe").c_str(), networkCopy.c_str(), FALSE));
     ASSERT_EQ(FileUtils::Network, FileUtils::getPathLocation(networkCopy));
     const LauncherRun run = runLauncher(networkCopy, {L"/exit=3010", L"a b"});
     DeleteFileW(networkCopy.c_str());
@@ -137,7 +134,7 @@ TEST(Launcher, NotElevatedAndSilentEndsWithOneRecord) {
     for (const wchar_t* silent : {L"INSTALL_SILENT=1", L"/s"}) {
         testsupport::LauncherRunOptions options;
         options.process.notElevated = true;
-        const LauncherRun run = runLauncher(bin(L"setup.exe"), {L"x", silent}, options);
+        const LauncherRun run = runLauncher(testsupport::binPath(L"setup.exe"), {L"x", silent}, options);
         EXPECT_EQ(0xFFFFFFFFu, run.exitCode);
         EXPECT_EQ(std::vector<std::wstring>{adminRecord}, messagesOf(run.log));
         EXPECT_TRUE(run.leftovers.empty()) << "no directory is created";
@@ -149,7 +146,7 @@ TEST(Launcher, NotElevatedWithoutADisplayStillEnds) {
     // Without a display Wine's MessageBoxW shows nothing and answers -1: the run ends with -1 and an error.
     testsupport::LauncherRunOptions options;
     options.process.notElevated = true;
-    const LauncherRun run = runLauncher(bin(L"setup.exe"), {}, options);
+    const LauncherRun run = runLauncher(testsupport::binPath(L"setup.exe"), {}, options);
     EXPECT_EQ(0xFFFFFFFFu, run.exitCode);
     ASSERT_EQ(1u, run.log.size());
     EXPECT_EQ(L"ERROR", run.log[0].level);
@@ -164,7 +161,7 @@ TEST(Launcher, ATamperedDirectoryIsNeverRun) {
     for (const wchar_t* plant : {L"file", L"folder"}) {
         testsupport::LauncherRunOptions options;
         options.process.environment[L"KRO_TEST_PLANT"] = plant;
-        const LauncherRun run = runLauncher(bin(L"setup-hooks.exe"), {L"/exit=5"}, options);
+        const LauncherRun run = runLauncher(testsupport::binPath(L"setup-hooks.exe"), {L"/exit=5"}, options);
         EXPECT_EQ(0xFFFFFFFFu, run.exitCode);
         EXPECT_FALSE(run.report.present) << "the child never starts";
         const std::vector<std::wstring> messages = messagesOf(run.log);
@@ -177,7 +174,7 @@ TEST(Launcher, ATamperedDirectoryIsNeverRun) {
 }
 
 TEST(Launcher, AMissingPayloadIsReportedAndCleanedUp) {
-    const LauncherRun run = runLauncher(bin(L"setup-no-payload.exe"), {});
+    const LauncherRun run = runLauncher(testsupport::binPath(L"setup-no-payload.exe"), {});
     EXPECT_EQ(0xFFFFFFFFu, run.exitCode);
     const std::vector<std::wstring> messages = messagesOf(run.log);
     ASSERT_EQ(5u, messages.size());
@@ -193,7 +190,7 @@ TEST(Launcher, AMissingPayloadIsReportedAndCleanedUp) {
 }
 
 TEST(Launcher, APayloadThatIsNoProgramFailsToStart) {
-    const LauncherRun run = runLauncher(bin(L"setup-not-a-program.exe"), {});
+    const LauncherRun run = runLauncher(testsupport::binPath(L"setup-not-a-program.exe"), {});
     EXPECT_EQ(0xFFFFFFFFu, run.exitCode);
     ASSERT_FALSE(run.log.empty());
     const std::wstring last = run.log.back().message;
@@ -216,7 +213,8 @@ TEST(Launcher, PlantedLibrariesAreNeverLoaded) {
         ASSERT_TRUE(CopyFileW((planted + L"\\" + dll).c_str(), (beside / dll).c_str(), FALSE));
         ASSERT_TRUE(CopyFileW((planted + L"\\" + dll).c_str(), (current / dll).c_str(), FALSE));
     }
-    ASSERT_TRUE(CopyFileW(bin(L"setup.exe").c_str(), (beside / L"setup.exe").c_str(), FALSE));
+    ASSERT_TRUE(
+        CopyFileW(testsupport::binPath(L"setup.exe").c_str(), (beside / L"setup.exe").c_str(), FALSE));
     testsupport::LauncherRunOptions options;
     options.process.currentDirectory = current.path();
     const LauncherRun run = runLauncher(beside / L"setup.exe", {L"/exit=4"}, options);
