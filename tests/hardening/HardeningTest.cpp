@@ -213,7 +213,9 @@ TEST(Hardening, LinksAtTheLogsNameAreNeverFollowed) {
 TEST(Hardening, SquattedNamesAreNeverReused) {
     const testsupport::ScratchDir temp(L"squat");
     const DWORD start = GetTickCount();
-    const int squatted = 300;
+    // Far more names than the launcher tries, so that its hundred attempts all meet a squatter although it
+    // starts later than the squatting began.
+    const int squatted = 5000;
     for (int i = 0; i < squatted; ++i) {
         const std::wstring name =
             temp / (L"kro" + tstrings::toString(static_cast<std::int32_t>(start + i)) + L".tmp");
@@ -246,7 +248,7 @@ TEST(Hardening, SquattedNamesAreNeverReused) {
         }
     }
     recordResult("name-squatting",
-                 "the kro names of the next 300 tick counts taken, alternately as files and as directories",
+                 "the kro names of the next 5,000 tick counts taken, alternately as files and as directories",
                  exitCode == 8u
                      ? "a free name was found; no squatted entry was used or changed"
                      : "no free name: the error was reported; no squatted entry was used or changed",

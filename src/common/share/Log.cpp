@@ -123,8 +123,8 @@ std::wstring writerMutexName(const std::wstring& finalLogPath) {
 // for longer than its ten attempts: a waiter is woken the moment the file is free instead of finding it taken
 // each time it looks. The share mode still refuses every other writer; the turn is a courtesy between our
 // processes, so when it can't be had (denied, squatted, timed out) the record goes on without it. A turn is
-// waited for at most a quarter of a second: long enough for a writer that the system paused on a loaded machine,
-// short enough that a mutex squatted by another program only slows the launcher down.
+// waited for at most a quarter of a second: long enough for a writer that the system paused on a loaded
+// machine, short enough that a mutex squatted by another program only slows the launcher down.
 constexpr DWORD turnWaitMs = 250;
 
 class WriterTurn {
