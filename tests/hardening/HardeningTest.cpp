@@ -211,24 +211,37 @@ TEST(Hardening, LinksAtTheLogsNameAreNeverFollowed) {
 }
 
 TEST(Hardening, SquattedNamesAreNeverReused) {
+    // The launcher waits before it takes its name; meanwhile the names it will try are taken.
     const testsupport::ScratchDir temp(L"squat");
-    const DWORD start = GetTickCount();
-    // Far more names than the launcher tries, so that its hundred attempts all meet a squatter although it
-    // starts later than the squatting began.
-    const int squatted = 5000;
+    const testsupport::ScratchDir pause(L"squat-pause");
+    testsupport::ProcessOptions options;
+    options.environment = {
+        {L"TEMP", temp.path()}, {L"TMP", temp.path()}, {L"KRO_TEST_PAUSE_BEFORE_DIR", pause.path()}};
+    testsupport::RunningProcess launcher =
+        testsupport::startProcess(testsupport::binPath(L"setup-hooks.exe"), {L"/exit=8"}, options);
+    ASSERT_TRUE(waitForFile(pause / L"paused.txt"));
+    // The window of taken names opens two seconds from now; the launcher is let go when it opens, so its
+    // hundred attempts (it reads the clock within a few milliseconds) all fall into the window.
+    const DWORD opens = GetTickCount() + 2000;
+    const int squatted = 400;
     for (int i = 0; i < squatted; ++i) {
         const std::wstring name =
-            temp / (L"kro" + tstrings::toString(static_cast<std::int32_t>(start + i)) + L".tmp");
+            temp / (L"kro" + tstrings::toString(static_cast<std::int32_t>(opens + i)) + L".tmp");
         if (i % 2 == 0) {
-            testsupport::writeFileBytes(name, "squatter");
+            const WinAutoHandle<HANDLE> file(
+                CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+            DWORD written = 0;
+            ASSERT_TRUE(WriteFile(file.get(), "squatter", 8, &written, nullptr));
         } else {
             ASSERT_TRUE(CreateDirectoryW(name.c_str(), nullptr));
         }
     }
-    LauncherRunOptions options;
-    options.process.environment = {{L"TEMP", temp.path()}, {L"TMP", temp.path()}};
-    const DWORD exitCode =
-        testsupport::runProcess(testsupport::binPath(L"setup.exe"), {L"/exit=8"}, options.process).exitCode;
+    ASSERT_LT(static_cast<std::int32_t>(GetTickCount() - opens), 0) << "taking the names took too long";
+    while (static_cast<std::int32_t>(GetTickCount() - opens) < 0) {
+        Sleep(1);
+    }
+    testsupport::writeFileBytes(pause / L"continue", "");
+    const DWORD exitCode = launcher.wait();
     EXPECT_TRUE(exitCode == 8u || exitCode == 0xFFFFFFFFu) << exitCode;
     const auto records = testsupport::readLog(temp / L"vantor.log");
     if (exitCode == 0xFFFFFFFFu) {
@@ -248,7 +261,8 @@ TEST(Hardening, SquattedNamesAreNeverReused) {
         }
     }
     recordResult("name-squatting",
-                 "the kro names of the next 5,000 tick counts taken, alternately as files and as directories",
+                 "the kro names of the 400 tick counts from the moment the launcher takes its name on, taken "
+                 "alternately as files and as directories",
                  exitCode == 8u
                      ? "a free name was found; no squatted entry was used or changed"
                      : "no free name: the error was reported; no squatted entry was used or changed",

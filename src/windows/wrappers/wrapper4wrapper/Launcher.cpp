@@ -65,6 +65,7 @@ int run() {
             KRO_LOG(ERROR, "Administrator privileges are required to run this application, exiting.");
             return exitCode;
         }
+        KRO_TEST_HOOK(beforeSecureDirectory());
         const std::wstring secureDirectory = createSecureDirectory();
         const SecureDirectoryRemoval removal(secureDirectory);
         const std::wstring ownFileName = FileUtils::getFileName(SysInfo::getProcessModulePath());

@@ -24,7 +24,26 @@ void createEmptyFile(const std::wstring& path, const std::string& content = std:
     WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
 }
 
+// Writes text into "paused.txt" in the folder, then waits (at most a minute) for a file "continue" there.
+void pauseIn(const std::wstring& pauseDir, const std::string& text) {
+    createEmptyFile(pauseDir + L"\\paused.tmp", text);
+    MoveFileExW((pauseDir + L"\\paused.tmp").c_str(), (pauseDir + L"\\paused.txt").c_str(),
+                MOVEFILE_REPLACE_EXISTING);
+    const std::wstring proceed = pauseDir + L"\\continue";
+    for (int waited = 0; waited < 60000 && GetFileAttributesW(proceed.c_str()) == INVALID_FILE_ATTRIBUTES;
+         waited += 10) {
+        Sleep(10);
+    }
+}
+
 }  // namespace
+
+void beforeSecureDirectory() {
+    const std::wstring pauseDir = environmentValue(L"KRO_TEST_PAUSE_BEFORE_DIR");
+    if (!pauseDir.empty()) {
+        pauseIn(pauseDir, std::string());
+    }
+}
 
 void afterExtraction(const std::wstring& secureDirectory, const std::wstring& childPath) {
     const std::wstring plant = environmentValue(L"KRO_TEST_PLANT");
@@ -36,14 +55,7 @@ void afterExtraction(const std::wstring& secureDirectory, const std::wstring& ch
     }
     const std::wstring pauseDir = environmentValue(L"KRO_TEST_PAUSE_DIR");
     if (!pauseDir.empty()) {
-        createEmptyFile(pauseDir + L"\\paused.tmp", tstrings::toMultiByte(childPath));
-        MoveFileExW((pauseDir + L"\\paused.tmp").c_str(), (pauseDir + L"\\paused.txt").c_str(),
-                    MOVEFILE_REPLACE_EXISTING);
-        const std::wstring proceed = pauseDir + L"\\continue";
-        for (int waited = 0; waited < 60000 && GetFileAttributesW(proceed.c_str()) == INVALID_FILE_ATTRIBUTES;
-             waited += 10) {
-            Sleep(10);
-        }
+        pauseIn(pauseDir, tstrings::toMultiByte(childPath));
     }
 }
 

@@ -15,4 +15,8 @@ namespace testhooks {
 //   file "continue" appears there, so that a test can attack the held installer meanwhile.
 void afterExtraction(const std::wstring& secureDirectory, const std::wstring& childPath);
 
+// Before the secure directory is made: with KRO_TEST_PAUSE_BEFORE_DIR, pauses the same way (writing an empty
+// "paused.txt"), so that a test can take names in TEMP at a known moment.
+void beforeSecureDirectory();
+
 }  // namespace testhooks
