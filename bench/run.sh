@@ -46,6 +46,9 @@ run() {
     local name=$1
     shift
     rm -f "$marker_unix"
+    # Every command starts without dirty pages left by the one before: 160 MB written a run makes the kernel
+    # throttle whichever writer comes next, which would measure the order, not the commands.
+    sync
     local start end status=0
     start=$(date +%s%N)
     taskset -c 0 "$wine" "$@" </dev/null >/dev/null 2>&1 || status=$?
@@ -82,6 +85,7 @@ stats() {
               printf "%.3f %.3f %.3f", v[1] / 1e6, m / 1e6, v[NR] / 1e6 }'
 }
 median() { stats "$1" | awk '{print $2}'; }
+minimum() { stats "$1" | awk '{print $1}'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 
 table="| variant | min s | median s | max s |
@@ -104,6 +108,10 @@ fi
 
 b_a=$(ratio "$(median large-launcher)" "$(median large-floor)")
 b_c=$(ratio "$(median large-launcher)" "$(median large-peer)")
+# The fastest runs are the least disturbed by the shared machine: their ratios are shown beside the medians'.
+b_a_min=$(ratio "$(minimum large-launcher)" "$(minimum large-floor)")
+b_c_min=$(ratio "$(minimum large-launcher)" "$(minimum large-peer)")
+tiny_min=$(ratio "$(minimum tiny-launcher)" "$(minimum tiny-floor)")
 
 # Peak private (anonymous) memory of the launcher process during one more large run, sampled every 5 ms.
 rm -f "$marker_unix"
@@ -136,11 +144,11 @@ Payload: a program that exits at once, padded to $payload_bytes bytes (large) or
 
 $table
 
-| ratio (medians) | value | goal |
-|---|---|---|
-| b/a, large payload | $b_a | at most 1.15 |
-| b/c, large payload | $b_c | at most 0.4 |
-| tiny-b/tiny-a | $tiny_ratio | |
+| ratio | medians | minimums | goal |
+|---|---|---|---|
+| b/a, large payload | $b_a | $b_a_min | at most 1.15 |
+| b/c, large payload | $b_c | $b_c_min | at most 0.4 |
+| tiny-b/tiny-a | $tiny_ratio | $tiny_min | |
 
 | memory and size | value | goal |
 |---|---|---|
