@@ -73,13 +73,17 @@ void deleteOnReboot(const std::wstring& path) {
     }
 }
 
+// A deletion that failed because there was nothing to delete counts as done.
+bool wasAlreadyGone(DWORD errorCode) {
+    return errorCode == ERROR_FILE_NOT_FOUND || errorCode == ERROR_PATH_NOT_FOUND;
+}
+
 bool deleteFileImpl(const std::wstring& path) {
     if (DeleteFileW(path.c_str())) {
         KRO_LOG(TRACE, "Deleted [" << path << "] file");
         return true;
     }
-    const DWORD errorCode = GetLastError();
-    return errorCode == ERROR_FILE_NOT_FOUND || errorCode == ERROR_PATH_NOT_FOUND;
+    return wasAlreadyGone(GetLastError());
 }
 
 // Deletes every file lying directly in the walked folder; folders are passed over.
@@ -265,8 +269,7 @@ bool deleteDirectory(const std::wstring& path) {
         KRO_LOG(TRACE, "Deleted [" << path << "] directory");
         return true;
     }
-    const DWORD errorCode = GetLastError();
-    return errorCode == ERROR_FILE_NOT_FOUND || errorCode == ERROR_PATH_NOT_FOUND;
+    return wasAlreadyGone(GetLastError());
 }
 
 WinAutoHandle<HANDLE> openLocked(const std::wstring& path) {
