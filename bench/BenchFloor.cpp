@@ -32,8 +32,9 @@ int wmain(int argc, wchar_t** argv) {
         CloseHandle(info.hThread);
         CloseHandle(info.hProcess);
     }
-    for (int attempt = 0; attempt < 100 && !DeleteFileW(copy.c_str()); ++attempt) {
-        Sleep(10);
+    // Wine holds a program's image a moment after it ended: retried as often as the launcher retries.
+    for (int attempt = 0; attempt < 2500 && !DeleteFileW(copy.c_str()); ++attempt) {
+        Sleep(2);
     }
     return static_cast<int>(exitCode);
 }
