@@ -111,13 +111,15 @@ public:
 
     // True when everything meant was deleted. Never throws.
     bool execute() {
-        if (!pathExists(path)) {
+        // One look at the path answers all three questions: gone, a file, a link.
+        const DWORD attributes = GetFileAttributesW(path.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
             return true;
         }
-        if (!isDirectory(path)) {
+        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
             return false;
         }
-        if (isLinkFolder(path)) {
+        if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
             // A link is removed as a link; what it points to is never walked.
             return recursive && deleteDirectory(path);
         }
