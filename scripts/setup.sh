@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 googletest
-    xvfb xdotool x11-apps imagemagick clang-format nsis
+    xvfb xdotool x11-apps imagemagick clang-format nsis osslsigncode openssl
 )
 
 missing=()

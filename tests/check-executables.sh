@@ -5,7 +5,7 @@
 set -uo pipefail
 objdump=$1
 bin=$2
-allowed='^(kernel32|advapi32|msvcrt|user32|ntdll|shell32|ole32)\.dll$'
+allowed='^(kernel32|advapi32|msvcrt|user32|ntdll|shell32|ole32|version|imagehlp)\.dll$'
 
 failures=0
 count=0

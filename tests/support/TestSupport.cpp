@@ -253,6 +253,17 @@ RunningProcess startProcess(const std::wstring& program, const std::vector<std::
     PROCESS_INFORMATION info{};
     const wchar_t* directory = options.currentDirectory.empty() ? nullptr : options.currentDirectory.c_str();
     const DWORD flags = CREATE_UNICODE_ENVIRONMENT;
+    WinAutoHandle<HANDLE> output;
+    if (!options.outputPath.empty()) {
+        SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+        output =
+            WinAutoHandle<HANDLE>(CreateFileW(options.outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                              &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = output.get();
+        startup.hStdError = output.get();
+    }
+    const BOOL inherit = output.owned() ? TRUE : FALSE;
     BOOL started = FALSE;
     if (options.notElevated) {
         HANDLE token = nullptr;
@@ -266,9 +277,9 @@ RunningProcess startProcess(const std::wstring& program, const std::vector<std::
         }
         const WinAutoHandle<HANDLE> linkedToken(linked.LinkedToken);
         started = CreateProcessAsUserW(linked.LinkedToken, program.c_str(), &commandLine[0], nullptr, nullptr,
-                                       FALSE, flags, &environment[0], directory, &startup, &info);
+                                       inherit, flags, &environment[0], directory, &startup, &info);
     } else {
-        started = CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, flags,
+        started = CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, inherit, flags,
                                  &environment[0], directory, &startup, &info);
     }
     if (!started) {

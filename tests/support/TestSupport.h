@@ -69,6 +69,8 @@ struct ProcessOptions {
     std::wstring currentDirectory;
     // Start with the non-elevated linked token of this process.
     bool notElevated = false;
+    // When set, the child's standard output and error both go to this file (created or emptied).
+    std::wstring outputPath;
 };
 
 // A started process; wait() blocks until it ends and returns its exit code.

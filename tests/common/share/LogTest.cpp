@@ -149,8 +149,8 @@ TEST(Log, DropsTheRecordWhileAnotherWriterHoldsTheFile) {
 
 TEST(Log, TwoProcessesNeverInterleave) {
     const testsupport::ScratchDir scratch;
-    const testsupport::ProcessOptions options{
-        {{L"TMP", scratch.path()}, {L"TEMP", scratch.path()}}, L"", false};
+    testsupport::ProcessOptions options;
+    options.environment = {{L"TMP", scratch.path()}, {L"TEMP", scratch.path()}};
     const std::wstring writer = testsupport::binPath(L"log-writer.exe");
     testsupport::RunningProcess first = testsupport::startProcess(writer, {L"1000", L"alpha"}, options);
     testsupport::RunningProcess second = testsupport::startProcess(writer, {L"1000", L"beta"}, options);

@@ -1,0 +1,135 @@
+#include "Icons.h"
+
+#include <cstring>
+#include <set>
+
+#include "StampError.h"
+
+namespace stamp {
+
+namespace {
+
+// An .ico file: a 6-byte header (reserved 0, type 1, count), then 16-byte entries (the fields of IconImage,
+// the image's size and its offset in the file). The icon group has the same header and 14-byte entries, the
+// offset replaced by the icon's number.
+constexpr std::size_t HEADER_SIZE = 6;
+constexpr std::size_t FILE_ENTRY_SIZE = 16;
+constexpr std::size_t GROUP_ENTRY_SIZE = 14;
+constexpr WORD ICON_TYPE = 1;
+constexpr DWORD BITMAP_INFO_SIZE = 40;
+constexpr DWORD BITMAP_V4_SIZE = 108;
+constexpr DWORD BITMAP_V5_SIZE = 124;
+constexpr std::uint8_t PNG_SIGNATURE[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+
+template <class Value>
+Value get(const std::vector<std::uint8_t>& bytes, std::size_t offset) {
+    Value value;
+    std::memcpy(&value, bytes.data() + offset, sizeof value);
+    return value;
+}
+
+template <class Value>
+void append(std::vector<std::uint8_t>& bytes, Value value) {
+    const auto* raw = reinterpret_cast<const std::uint8_t*>(&value);
+    bytes.insert(bytes.end(), raw, raw + sizeof value);
+}
+
+bool isImage(const std::vector<std::uint8_t>& data) {
+    if (data.size() >= sizeof PNG_SIGNATURE &&
+        std::memcmp(data.data(), PNG_SIGNATURE, sizeof PNG_SIGNATURE) == 0) {
+        return true;
+    }
+    // A device-independent bitmap starts with the size of its header: 40, 108 or 124 bytes.
+    if (data.size() < BITMAP_INFO_SIZE) {
+        return false;
+    }
+    const DWORD headerSize = get<DWORD>(data, 0);
+    return headerSize == BITMAP_INFO_SIZE || headerSize == BITMAP_V4_SIZE || headerSize == BITMAP_V5_SIZE;
+}
+
+std::vector<WORD> iconsOfGroup(const std::vector<std::uint8_t>& group) {
+    std::vector<WORD> ids;
+    if (group.size() < HEADER_SIZE) {
+        return ids;
+    }
+    const std::size_t count = get<WORD>(group, 4);
+    for (std::size_t i = 0; i < count && HEADER_SIZE + (i + 1) * GROUP_ENTRY_SIZE <= group.size(); ++i) {
+        ids.push_back(get<WORD>(group, HEADER_SIZE + i * GROUP_ENTRY_SIZE + 12));
+    }
+    return ids;
+}
+
+}  // namespace
+
+std::vector<IconImage> readIconFile(const InputFile& file) {
+    const auto notAnIcon = [&](const char* why) {
+        return BadInput(tstrings::TextBuilder()
+                        << "ICON '" << file.path() << "' is not an icon file: " << why);
+    };
+    if (file.size() < HEADER_SIZE || file.size() > 0x7FFFFFFF) {
+        throw notAnIcon("its size is wrong");
+    }
+    const std::vector<std::uint8_t> bytes = file.read(0, static_cast<std::size_t>(file.size()));
+    const std::size_t count = get<WORD>(bytes, 4);
+    if (get<WORD>(bytes, 0) != 0 || get<WORD>(bytes, 2) != ICON_TYPE || count == 0 ||
+        HEADER_SIZE + count * FILE_ENTRY_SIZE > bytes.size()) {
+        throw notAnIcon("its header is wrong");
+    }
+    std::vector<IconImage> images;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t entry = HEADER_SIZE + i * FILE_ENTRY_SIZE;
+        const DWORD size = get<DWORD>(bytes, entry + 8);
+        const DWORD offset = get<DWORD>(bytes, entry + 12);
+        if (size == 0 || offset > bytes.size() || size > bytes.size() - offset) {
+            throw notAnIcon("an image lies outside the file");
+        }
+        IconImage image;
+        image.width = bytes[entry];
+        image.height = bytes[entry + 1];
+        image.colorCount = bytes[entry + 2];
+        image.planes = get<WORD>(bytes, entry + 4);
+        image.bitCount = get<WORD>(bytes, entry + 6);
+        image.data.assign(bytes.begin() + offset, bytes.begin() + offset + size);
+        if (!isImage(image.data)) {
+            throw notAnIcon("an image is neither PNG nor a bitmap");
+        }
+        images.push_back(std::move(image));
+    }
+    return images;
+}
+
+void replaceIconGroup(ResourceTree& tree, WORD groupId, WORD language, const std::vector<IconImage>& images) {
+    NameMap& groups = tree[ResourceId(TYPE_GROUP_ICON)];
+    NameMap& icons = tree[ResourceId(TYPE_ICON)];
+    LanguageMap& group = groups[ResourceId(groupId)];
+    for (const auto& [groupLanguage, data] : group) {
+        for (const WORD icon : iconsOfGroup(data.load())) {
+            icons.erase(ResourceId(icon));
+        }
+    }
+    ResourceId groupLanguage = group.empty() ? ResourceId(language) : group.begin()->first;
+    group.clear();
+
+    std::vector<std::uint8_t> directory;
+    append<WORD>(directory, 0);
+    append<WORD>(directory, ICON_TYPE);
+    append<WORD>(directory, static_cast<WORD>(images.size()));
+    WORD next = 1;
+    for (const IconImage& image : images) {
+        while (icons.count(ResourceId(next)) != 0) {
+            ++next;
+        }
+        icons[ResourceId(next)][groupLanguage] = ResourceData::inMemory(image.data);
+        directory.push_back(image.width);
+        directory.push_back(image.height);
+        directory.push_back(image.colorCount);
+        directory.push_back(0);
+        append<WORD>(directory, image.planes);
+        append<WORD>(directory, image.bitCount);
+        append<DWORD>(directory, static_cast<DWORD>(image.data.size()));
+        append<WORD>(directory, next);
+    }
+    group[groupLanguage] = ResourceData::inMemory(std::move(directory));
+}
+
+}  // namespace stamp

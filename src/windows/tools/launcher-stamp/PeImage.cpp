@@ -1,0 +1,179 @@
+#include "PeImage.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+
+#include "StampError.h"
+
+namespace stamp {
+
+namespace {
+
+// The loader maps no image of 2 GiB or more.
+constexpr std::uint64_t IMAGE_SIZE_LIMIT = 0x80000000ull;
+// Signers pad the certificate table to eight bytes.
+constexpr std::uint64_t CERTIFICATE_PADDING = 8;
+
+std::uint64_t alignUp(std::uint64_t value, std::uint64_t alignment) {
+    return (value + alignment - 1) / alignment * alignment;
+}
+
+bool isPowerOfTwo(std::uint32_t value) {
+    return value != 0 && (value & (value - 1)) == 0;
+}
+
+std::uint64_t memorySize(const IMAGE_SECTION_HEADER& section) {
+    return section.Misc.VirtualSize != 0 ? section.Misc.VirtualSize : section.SizeOfRawData;
+}
+
+}  // namespace
+
+PeImage::PeImage(const InputFile& file) : file_(file) {
+    IMAGE_DOS_HEADER dos{};
+    if (file.size() < sizeof dos) {
+        reject("it is not a Windows executable");
+    }
+    file.readInto(0, &dos, sizeof dos);
+    if (dos.e_magic != IMAGE_DOS_SIGNATURE || dos.e_lfanew <= 0 ||
+        static_cast<std::uint64_t>(dos.e_lfanew) + sizeof nt_ > file.size()) {
+        reject("it is not a Windows executable");
+    }
+    ntOffset_ = static_cast<std::uint32_t>(dos.e_lfanew);
+    file.readInto(ntOffset_, &nt_, sizeof nt_);
+    const IMAGE_OPTIONAL_HEADER64& optional = nt_.OptionalHeader;
+    if (nt_.Signature != IMAGE_NT_SIGNATURE || nt_.FileHeader.Machine != IMAGE_FILE_MACHINE_AMD64 ||
+        optional.Magic != IMAGE_NT_OPTIONAL_HDR64_MAGIC ||
+        nt_.FileHeader.SizeOfOptionalHeader != sizeof(IMAGE_OPTIONAL_HEADER64) ||
+        optional.NumberOfRvaAndSizes != IMAGE_NUMBEROF_DIRECTORY_ENTRIES) {
+        reject("it is not a 64-bit Windows executable");
+    }
+    if (!isPowerOfTwo(optional.FileAlignment) || !isPowerOfTwo(optional.SectionAlignment)) {
+        reject("its alignments are not powers of two");
+    }
+    sectionTableOffset_ = ntOffset_ + sizeof nt_;
+    const std::size_t sectionCount = nt_.FileHeader.NumberOfSections;
+    if (sectionTableOffset_ + sectionCount * sizeof(IMAGE_SECTION_HEADER) > optional.SizeOfHeaders ||
+        optional.SizeOfHeaders > file.size()) {
+        reject("its section table lies outside its headers");
+    }
+    headers_ = file.read(0, optional.SizeOfHeaders);
+    sections_.resize(sectionCount);
+    std::memcpy(sections_.data(), headers_.data() + sectionTableOffset_,
+                sectionCount * sizeof(IMAGE_SECTION_HEADER));
+
+    const IMAGE_DATA_DIRECTORY* directories = optional.DataDirectory;
+    const std::uint32_t resources = directories[IMAGE_DIRECTORY_ENTRY_RESOURCE].VirtualAddress;
+    const auto found =
+        std::find_if(sections_.begin(), sections_.end(), [&](const IMAGE_SECTION_HEADER& section) {
+            return resources != 0 && section.VirtualAddress == resources;
+        });
+    if (found == sections_.end()) {
+        reject("it has no resource section");
+    }
+    resourceIndex_ = static_cast<std::size_t>(found - sections_.begin());
+
+    std::uint64_t rawEnd = optional.SizeOfHeaders;
+    for (std::size_t i = 0; i < sections_.size(); ++i) {
+        const IMAGE_SECTION_HEADER& section = sections_[i];
+        if (section.SizeOfRawData == 0) {
+            continue;
+        }
+        if (section.PointerToRawData < rawEnd ||
+            static_cast<std::uint64_t>(section.PointerToRawData) + section.SizeOfRawData > file.size()) {
+            reject("its sections are out of order or truncated");
+        }
+        rawEnd = static_cast<std::uint64_t>(section.PointerToRawData) + section.SizeOfRawData;
+        const std::uint32_t relocations = directories[IMAGE_DIRECTORY_ENTRY_BASERELOC].VirtualAddress;
+        if (i > resourceIndex_ && (relocations < section.VirtualAddress ||
+                                   relocations >= section.VirtualAddress + memorySize(section))) {
+            reject("a section other than the base relocations follows its resources");
+        }
+    }
+    for (int entry = 0; entry < IMAGE_NUMBEROF_DIRECTORY_ENTRIES; ++entry) {
+        const IMAGE_DATA_DIRECTORY& directory = directories[entry];
+        if (entry == IMAGE_DIRECTORY_ENTRY_RESOURCE || entry == IMAGE_DIRECTORY_ENTRY_SECURITY ||
+            entry == IMAGE_DIRECTORY_ENTRY_BASERELOC || directory.VirtualAddress == 0) {
+            continue;
+        }
+        if (static_cast<std::uint64_t>(directory.VirtualAddress) + directory.Size > resourceRva()) {
+            reject("data the loader needs lies behind its resources");
+        }
+    }
+    // Behind the last section only a signature may follow.
+    if (file.size() > rawEnd) {
+        const IMAGE_DATA_DIRECTORY& certificates = directories[IMAGE_DIRECTORY_ENTRY_SECURITY];
+        const std::uint64_t certificatesEnd =
+            static_cast<std::uint64_t>(certificates.VirtualAddress) + certificates.Size;
+        if (certificates.VirtualAddress < rawEnd || certificatesEnd > file.size() ||
+            file.size() - certificatesEnd >= CERTIFICATE_PADDING) {
+            reject("data is appended behind its last section");
+        }
+    }
+}
+
+bool PeImage::isSigned() const {
+    return nt_.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_SECURITY].Size != 0;
+}
+
+std::uint64_t PeImage::checksumOffset() const {
+    return ntOffset_ + offsetof(IMAGE_NT_HEADERS64, OptionalHeader) +
+           offsetof(IMAGE_OPTIONAL_HEADER64, CheckSum);
+}
+
+void PeImage::reject(const char* why) const {
+    throw BadInput(tstrings::TextBuilder()
+                   << "LAUNCHER '" << file_.path() << "' is not one of our launchers: " << why);
+}
+
+PeImage::Plan PeImage::planFor(std::uint64_t resourceSize) const {
+    Plan plan{headers_, sections_};
+    IMAGE_NT_HEADERS64 nt = nt_;
+    IMAGE_OPTIONAL_HEADER64& optional = nt.OptionalHeader;
+    IMAGE_SECTION_HEADER& resources = plan.sections[resourceIndex_];
+
+    const std::uint64_t rawSize = alignUp(resourceSize, optional.FileAlignment);
+    std::uint64_t nextRva = alignUp(resources.VirtualAddress + resourceSize, optional.SectionAlignment);
+    std::uint64_t nextOffset = resources.PointerToRawData + rawSize;
+    optional.SizeOfInitializedData += static_cast<std::uint32_t>(rawSize - resources.SizeOfRawData);
+    resources.Misc.VirtualSize = static_cast<std::uint32_t>(resourceSize);
+    resources.SizeOfRawData = static_cast<std::uint32_t>(rawSize);
+    optional.DataDirectory[IMAGE_DIRECTORY_ENTRY_RESOURCE].Size = static_cast<std::uint32_t>(resourceSize);
+
+    IMAGE_DATA_DIRECTORY& relocations = optional.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC];
+    for (std::size_t i = resourceIndex_ + 1; i < plan.sections.size(); ++i) {
+        IMAGE_SECTION_HEADER& section = plan.sections[i];
+        relocations.VirtualAddress =
+            static_cast<std::uint32_t>(nextRva + relocations.VirtualAddress - section.VirtualAddress);
+        section.VirtualAddress = static_cast<std::uint32_t>(nextRva);
+        if (section.SizeOfRawData != 0) {
+            section.PointerToRawData = static_cast<std::uint32_t>(nextOffset);
+        }
+        nextRva = alignUp(nextRva + memorySize(section), optional.SectionAlignment);
+        nextOffset += section.SizeOfRawData;
+    }
+    if (nextRva >= IMAGE_SIZE_LIMIT) {
+        throw BadInput(tstrings::TextBuilder()
+                       << "the payload is too large: the launcher would exceed 2 GiB");
+    }
+    optional.SizeOfImage = static_cast<std::uint32_t>(nextRva);
+    optional.DataDirectory[IMAGE_DIRECTORY_ENTRY_SECURITY] = IMAGE_DATA_DIRECTORY{};
+    optional.CheckSum = 0;
+
+    std::memcpy(plan.headers.data() + ntOffset_, &nt, sizeof nt);
+    std::memcpy(plan.headers.data() + sectionTableOffset_, plan.sections.data(),
+                plan.sections.size() * sizeof(IMAGE_SECTION_HEADER));
+    return plan;
+}
+
+void PeImage::writeRest(OutputFile& out, const Plan& plan) const {
+    const IMAGE_SECTION_HEADER& resources = plan.sections[resourceIndex_];
+    out.padTo(static_cast<std::uint64_t>(resources.PointerToRawData) + resources.SizeOfRawData);
+    for (std::size_t i = resourceIndex_ + 1; i < sections_.size(); ++i) {
+        out.copyFrom(file_, sections_[i].PointerToRawData, sections_[i].SizeOfRawData);
+    }
+    const std::uint32_t checksum = out.imageChecksum();
+    out.overwrite(checksumOffset(), &checksum, sizeof checksum);
+}
+
+}  // namespace stamp

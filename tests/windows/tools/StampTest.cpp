@@ -1,0 +1,303 @@
+// launcher-stamp run as release pipelines run it: a real process on real files, its output read back through
+// the system's own resource, version and checksum readers, and the stamped launcher run.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <imagehlp.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "LauncherRun.h"
+#include "TestSupport.h"
+#include "VersionBlock.h"
+#include "WinAutoHandle.h"
+#include "tstrings.h"
+
+namespace {
+
+using testsupport::binPath;
+using testsupport::readFileBytes;
+using testsupport::ScratchDir;
+using testsupport::writeFileBytes;
+
+struct StampRun {
+    DWORD exitCode = 0;
+    std::string output;  // standard output and error together
+};
+
+StampRun runStamp(const ScratchDir& dir, const std::vector<std::wstring>& arguments) {
+    testsupport::ProcessOptions options;
+    options.outputPath = dir / L"stamp-output.txt";
+    StampRun run;
+    run.exitCode = testsupport::runProcess(binPath(L"launcher-stamp.exe"), arguments, options).exitCode;
+    run.output = readFileBytes(options.outputPath);
+    DeleteFileW(options.outputPath.c_str());
+    return run;
+}
+
+std::vector<std::wstring> entriesOf(const std::wstring& dir) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = FindFirstFileW((dir + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return names;
+    }
+    do {
+        const std::wstring name = found.cFileName;
+        if (name != L"." && name != L"..") {
+            names.push_back(name);
+        }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return names;
+}
+
+// An .ico file of the images, each described as 16 * (index + 1) pixels square, 32 bits.
+std::string iconFile(const std::vector<std::string>& images) {
+    std::string file(6 + 16 * images.size(), '\0');
+    const WORD header[] = {0, 1, static_cast<WORD>(images.size())};
+    std::memcpy(&file[0], header, sizeof header);
+    for (std::size_t i = 0; i < images.size(); ++i) {
+        char* entry = &file[6 + 16 * i];
+        entry[0] = entry[1] = static_cast<char>(16 * (i + 1));
+        const WORD planesAndBits[] = {1, 32};
+        const DWORD sizeAndOffset[] = {static_cast<DWORD>(images[i].size()), static_cast<DWORD>(file.size())};
+        std::memcpy(entry + 4, planesAndBits, sizeof planesAndBits);
+        std::memcpy(entry + 8, sizeAndOffset, sizeof sizeAndOffset);
+        file += images[i];
+    }
+    return file;
+}
+
+std::string bitmapImage(char fill) {
+    std::string image(40 + 64, fill);
+    const DWORD headerSize = 40;
+    std::memcpy(&image[0], &headerSize, sizeof headerSize);
+    return image;
+}
+
+std::string pngImage() {
+    return std::string("\x89PNG\r\n\x1A\n", 8) + "not decoded by the tool";
+}
+
+// The resources of an image file, read as the system reads them.
+class ResourceReader {
+public:
+    explicit ResourceReader(const std::wstring& path)
+        : module_(LoadLibraryExW(path.c_str(), nullptr,
+                                 LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE)) {}
+    bool loaded() const { return module_.get() != nullptr; }
+    bool has(WORD id, LPCWSTR type) const {
+        return FindResourceW(module_.get(), MAKEINTRESOURCEW(id), type) != nullptr;
+    }
+    std::string bytes(WORD id, LPCWSTR type) const {
+        const HRSRC resource = FindResourceW(module_.get(), MAKEINTRESOURCEW(id), type);
+        if (resource == nullptr) {
+            return {};
+        }
+        const void* data = LockResource(LoadResource(module_.get(), resource));
+        return std::string(static_cast<const char*>(data), SizeofResource(module_.get(), resource));
+    }
+
+private:
+    WinAutoHandle<HMODULE> module_;
+};
+
+std::wstring versionString(const std::wstring& path, const std::wstring& key) {
+    std::vector<std::uint8_t> block(GetFileVersionInfoSizeW(path.c_str(), nullptr));
+    if (block.empty() ||
+        !GetFileVersionInfoW(path.c_str(), 0, static_cast<DWORD>(block.size()), block.data())) {
+        return L"<no version block>";
+    }
+    wchar_t* value = nullptr;
+    UINT length = 0;
+    const std::wstring query = L"\\StringFileInfo\\040904b0\\" + key;
+    if (!VerQueryValueW(block.data(), query.c_str(), reinterpret_cast<void**>(&value), &length)) {
+        return L"<missing>";
+    }
+    return std::wstring(value);
+}
+
+VS_FIXEDFILEINFO fixedInfo(const std::wstring& path) {
+    std::vector<std::uint8_t> block(GetFileVersionInfoSizeW(path.c_str(), nullptr));
+    VS_FIXEDFILEINFO info{};
+    VS_FIXEDFILEINFO* found = nullptr;
+    UINT length = 0;
+    if (!block.empty() &&
+        GetFileVersionInfoW(path.c_str(), 0, static_cast<DWORD>(block.size()), block.data()) &&
+        VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&found), &length)) {
+        info = *found;
+    }
+    return info;
+}
+
+class StampTest : public ::testing::Test {
+protected:
+    ScratchDir dir{L"stamp"};
+    const std::wstring stub = binPath(L"setup-stub.exe");
+    const std::wstring installer = binPath(L"demo-installer.exe");
+};
+
+TEST_F(StampTest, StampedLauncherCarriesThePayloadIconAndVersionAndRunsThePayload) {
+    const std::wstring icon = dir / L"release.ico";
+    writeFileBytes(icon, iconFile({bitmapImage('b'), pngImage()}));
+    const std::wstring out = dir / L"setup.exe";
+    const StampRun run = runStamp(
+        dir, {L"--payload", installer, L"--icon", icon, L"--file-version", L"2.3.4.5", L"--product-version",
+              L"7.0.1.65535", L"--version-string", L"ProductName=Acm\u00e9 \u2713", L"--version-string",
+              L"Comments=first release", L"--output", out, stub});
+    ASSERT_EQ(0u, run.exitCode) << run.output;
+    const std::string image = readFileBytes(out);
+    EXPECT_EQ("launcher-stamp: wrote '" + tstrings::toMultiByte(out) + "' (" + std::to_string(image.size()) +
+                  " bytes)\n",
+              run.output);
+
+    const ResourceReader resources(out);
+    ASSERT_TRUE(resources.loaded());
+    EXPECT_EQ(readFileBytes(installer), resources.bytes(100, RT_RCDATA));
+    // The stub's twelve icons are gone; the group names the two new ones.
+    const std::string group = resources.bytes(101, RT_GROUP_ICON);
+    ASSERT_EQ(6u + 2 * 14, group.size());
+    EXPECT_EQ(2, group[4]);
+    EXPECT_EQ(bitmapImage('b'), resources.bytes(1, RT_ICON));
+    EXPECT_EQ(pngImage(), resources.bytes(2, RT_ICON));
+    EXPECT_FALSE(resources.has(3, RT_ICON));
+    EXPECT_TRUE(resources.has(1, RT_MANIFEST));
+
+    EXPECT_EQ(L"Acm\u00e9 \u2713", versionString(out, L"ProductName"));
+    EXPECT_EQ(L"first release", versionString(out, L"Comments"));
+    EXPECT_EQ(L"2.3.4.5", versionString(out, L"FileVersion"));
+    EXPECT_EQ(L"7.0.1.65535", versionString(out, L"ProductVersion"));
+    EXPECT_EQ(L"Setup Launcher", versionString(out, L"InternalName"));
+    const VS_FIXEDFILEINFO fixed = fixedInfo(out);
+    EXPECT_EQ(0x00020003u, fixed.dwFileVersionMS);
+    EXPECT_EQ(0x00040005u, fixed.dwFileVersionLS);
+    EXPECT_EQ(0x00070000u, fixed.dwProductVersionMS);
+    EXPECT_EQ(0x0001FFFFu, fixed.dwProductVersionLS);
+
+    DWORD headerSum = 0;
+    DWORD computedSum = 0;
+    ASSERT_EQ(static_cast<DWORD>(CHECKSUM_SUCCESS),
+              MapFileAndCheckSumW(const_cast<wchar_t*>(out.c_str()), &headerSum, &computedSum));
+    EXPECT_EQ(computedSum, headerSum);
+    EXPECT_NE(0u, headerSum);
+
+    const testsupport::LauncherRun launched = testsupport::runLauncher(out, {L"/exit=3010", L"a b"});
+    EXPECT_EQ(3010u, launched.exitCode);
+    ASSERT_TRUE(launched.report.present);
+    EXPECT_EQ(L"a b", launched.report.all("arg").back());
+    EXPECT_TRUE(launched.leftovers.empty());
+}
+
+TEST_F(StampTest, RestampingReplacesTheLargerPayloadAndKeepsEverythingElse) {
+    const std::wstring first = dir / L"first.exe";
+    const std::wstring second = dir / L"second.exe";
+    const std::wstring larger = binPath(L"elevation-probe.exe");
+    ASSERT_EQ(0u, runStamp(dir, {L"--payload", larger, L"--version-string", L"CompanyName=Kro", L"--output",
+                                 first, stub})
+                      .exitCode);
+    ASSERT_EQ(0u, runStamp(dir, {L"--payload", installer, L"--output", second, first}).exitCode);
+
+    const ResourceReader resources(second);
+    EXPECT_EQ(readFileBytes(installer), resources.bytes(100, RT_RCDATA));
+    EXPECT_EQ(ResourceReader(stub).bytes(101, RT_GROUP_ICON), resources.bytes(101, RT_GROUP_ICON));
+    EXPECT_EQ(L"Kro", versionString(second, L"CompanyName"));
+    EXPECT_LT(readFileBytes(second).size(), readFileBytes(first).size());
+    EXPECT_EQ(5u, testsupport::runLauncher(second, {L"/exit=5"}).exitCode);
+}
+
+TEST_F(StampTest, BadInputExitsWithTwoAndLeavesNoOutput) {
+    const std::wstring text = dir / L"notes.txt";
+    writeFileBytes(text, "plain text, no program");
+    const std::wstring brokenIcon = dir / L"broken.ico";
+    writeFileBytes(brokenIcon, iconFile({std::string(64, 'x')}));
+    // A launcher of someone else's: the stub with another InternalName of the same length.
+    const std::wstring foreign = dir / L"foreign.exe";
+    std::string foreignBytes = readFileBytes(stub);
+    const std::string mark("S\0e\0t\0u\0p\0 \0L\0a\0u\0n\0c\0h\0e\0r\0", 28);
+    const std::string key("I\0n\0t\0e\0r\0n\0a\0l\0N\0a\0m\0e\0", 24);
+    const std::size_t at = foreignBytes.find(mark, foreignBytes.find(key));
+    ASSERT_NE(std::string::npos, at);
+    foreignBytes.replace(at, mark.size(), std::string("O\0t\0h\0e\0r\0 \0L\0a\0u\0n\0c\0h\0e\0r\0", 28));
+    writeFileBytes(foreign, foreignBytes);
+    const std::wstring out = dir / L"out.exe";
+    const std::wstring missing = dir / L"missing.exe";
+    struct Case {
+        std::vector<std::wstring> arguments;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {{L"--payload", text, L"--output", out, stub},
+         "' is not a Windows executable (it does not start with \"MZ\")"},
+        {{L"--payload", missing, L"--output", out, stub}, "error: cannot read PAYLOAD '"},
+        {{L"--payload", installer, L"--output", out, missing}, "error: cannot read LAUNCHER '"},
+        {{L"--payload", installer, L"--icon", text, L"--output", out, stub},
+         "is not an icon file: its header"},
+        {{L"--payload", installer, L"--icon", brokenIcon, L"--output", out, stub},
+         "is not an icon file: an image is neither PNG nor a bitmap"},
+        {{L"--payload", installer, L"--file-version", L"1.2.3", L"--output", out, stub},
+         "error: --file-version needs a.b.c.d with numbers up to 65535, not '1.2.3'"},
+        {{L"--payload", installer, L"--product-version", L"1.2.3.65536", L"--output", out, stub},
+         "not '1.2.3.65536'"},
+        {{L"--payload", installer, L"--version-string", L"InternalName=Mine", L"--output", out, stub},
+         "error: InternalName stays \"Setup Launcher\": it marks the launcher"},
+        {{L"--payload", installer, L"--version-string", L"=x", L"--output", out, stub},
+         "error: --version-string needs Key=Value, not '=x'"},
+        {{L"--payload", installer, L"--output", out, foreign},
+         "is not one of our launchers: its version block's InternalName is not \"Setup Launcher\""},
+        {{L"--payload", installer, L"--output", out, installer},
+         "is not one of our launchers: it has no resource"},
+        {{L"--payload", installer, L"--output", out, text},
+         "is not one of our launchers: it is not a Windows"},
+        {{L"--payload", installer, stub}, "error: --payload, --output and LAUNCHER are required"},
+        {{L"--payload", installer, L"--output", out, stub, stub}, "error: unexpected argument '"},
+    };
+    for (const Case& each : cases) {
+        const StampRun run = runStamp(dir, each.arguments);
+        EXPECT_EQ(2u, run.exitCode) << run.output;
+        EXPECT_NE(std::string::npos, run.output.find(each.message)) << run.output;
+        EXPECT_NE(std::string::npos, run.output.find("usage: launcher-stamp --payload")) << run.output;
+        EXPECT_EQ((std::vector<std::wstring>{L"broken.ico", L"foreign.exe", L"notes.txt"}),
+                  entriesOf(dir.path()))
+            << tstrings::toMultiByte(each.arguments.front());
+    }
+}
+
+TEST_F(StampTest, AnExistingOutputIsReplacedOnlyWithForce) {
+    const std::wstring out = dir / L"setup.exe";
+    writeFileBytes(out, "an earlier release");
+    const StampRun refused = runStamp(dir, {L"--payload", installer, L"--output", out, stub});
+    EXPECT_EQ(2u, refused.exitCode);
+    EXPECT_NE(std::string::npos, refused.output.find("' exists; --force replaces it")) << refused.output;
+    EXPECT_EQ("an earlier release", readFileBytes(out));
+
+    EXPECT_EQ(0u, runStamp(dir, {L"--payload", installer, L"--force", L"--output", out, stub}).exitCode);
+    EXPECT_EQ(readFileBytes(installer), ResourceReader(out).bytes(100, RT_RCDATA));
+    // Stamping a launcher onto itself replaces it as well.
+    const std::wstring other = binPath(L"elevation-probe.exe");
+    EXPECT_EQ(0u, runStamp(dir, {L"--payload", other, L"--force", L"--output", out, out}).exitCode);
+    EXPECT_EQ(readFileBytes(other), ResourceReader(out).bytes(100, RT_RCDATA));
+    EXPECT_EQ((std::vector<std::wstring>{L"setup.exe"}), entriesOf(dir.path()));
+}
+
+TEST(VersionBlock, RoundTripsTheLaunchersBlockUnchanged) {
+    const std::string original = ResourceReader(binPath(L"setup-stub.exe")).bytes(1, RT_VERSION);
+    ASSERT_FALSE(original.empty());
+    const stamp::VersionBlock block(std::vector<std::uint8_t>(original.begin(), original.end()));
+    const std::vector<std::uint8_t> written = block.serialize();
+    EXPECT_EQ(original, std::string(written.begin(), written.end()));
+    EXPECT_EQ(L"Setup Launcher", block.string(L"InternalName").value_or(L"<missing>"));
+}
+
+TEST(VersionBlock, VersionNumbersAreFourDecimalsUpTo65535) {
+    EXPECT_EQ((stamp::VersionQuad{1, 0, 65535, 0}), stamp::parseVersionQuad(L"1.0.65535.0"));
+    EXPECT_EQ(L"1.0.65535.0", stamp::toText({1, 0, 65535, 0}));
+    for (const wchar_t* wrong : {L"", L"1.2.3", L"1.2.3.4.5", L"1.2.3.65536", L"1..3.4", L"1.2.3.4 ",
+                                 L"a.b.c.d", L"-1.2.3.4", L"1.2.3.000001"}) {
+        EXPECT_FALSE(stamp::parseVersionQuad(wrong).has_value()) << tstrings::toMultiByte(wrong);
+    }
+}
+
+}  // namespace
