@@ -9,11 +9,8 @@ source=$1
 payload=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-failures=0
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
+# shellcheck source=script-checks.sh
+source "$source/tests/script-checks.sh"
 configure() {
     cmake -S "$source" -B "$work/$1" -G Ninja --toolchain "$source/cmake/mingw-w64-x86_64.cmake" \
         -DKRO_BUILD_TESTS=OFF -DKRO_BUILD_BENCH=OFF "${@:2}" >"$work/$1.log" 2>&1
