@@ -1,0 +1,80 @@
+# add_setup_launcher(NAME PAYLOAD file [ICON file] [OUTPUT_NAME name] [VERSION a.b.c.d] [PRODUCT_NAME text]
+#                    [COMPANY_NAME text])
+# A target NAME (built by default) that writes <OUTPUT_NAME or NAME>.exe into CMAKE_RUNTIME_OUTPUT_DIRECTORY,
+# or the current binary directory: the stub launcher stamped by launcher-stamp with the payload, the icon and
+# the version. The target's property SETUP_LAUNCHER_FILE holds the file's path.
+#
+# Where the stamping tool runs: natively on a Windows host; elsewhere through SETUP_LAUNCHER_RUNNER (a command
+# list the tool is appended to), by default CMAKE_CROSSCOMPILING_EMULATOR, else wine64 or wine from PATH.
+# The stub, the tool and their dependencies come from SETUP_LAUNCHER_STUB, SETUP_LAUNCHER_STAMP and
+# SETUP_LAUNCHER_DEPENDS, which the package (or the source tree) sets.
+function(add_setup_launcher name)
+    cmake_parse_arguments(PARSE_ARGV 1 ARG "" "PAYLOAD;ICON;OUTPUT_NAME;VERSION;PRODUCT_NAME;COMPANY_NAME" "")
+    if(ARG_UNPARSED_ARGUMENTS)
+        message(FATAL_ERROR "add_setup_launcher(${name}): unexpected arguments: ${ARG_UNPARSED_ARGUMENTS}")
+    endif()
+    if(NOT ARG_PAYLOAD)
+        message(FATAL_ERROR "add_setup_launcher(${name}): PAYLOAD names the installer to carry")
+    endif()
+    if(DEFINED ARG_VERSION AND NOT ARG_VERSION MATCHES "^[0-9]+\\.[0-9]+\\.[0-9]+\\.[0-9]+$")
+        message(FATAL_ERROR "add_setup_launcher(${name}): VERSION must read a.b.c.d: '${ARG_VERSION}'")
+    endif()
+    if(NOT ARG_OUTPUT_NAME)
+        set(ARG_OUTPUT_NAME ${name})
+    endif()
+
+    if(CMAKE_HOST_WIN32)
+        set(runner "")
+        set(drive "")
+    else()
+        # Under Wine a Linux path is reached through drive Z:.
+        set(drive "Z:")
+        if(DEFINED SETUP_LAUNCHER_RUNNER)
+            set(runner ${SETUP_LAUNCHER_RUNNER})
+        elseif(CMAKE_CROSSCOMPILING_EMULATOR)
+            set(runner ${CMAKE_CROSSCOMPILING_EMULATOR})
+        else()
+            find_program(SETUP_LAUNCHER_WINE NAMES wine64 wine)
+            if(NOT SETUP_LAUNCHER_WINE)
+                message(FATAL_ERROR "add_setup_launcher(${name}): the stamping tool is a Windows program; install "
+                                    "Wine or set SETUP_LAUNCHER_RUNNER")
+            endif()
+            set(runner ${SETUP_LAUNCHER_WINE})
+        endif()
+    endif()
+
+    get_filename_component(payload "${ARG_PAYLOAD}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
+    set(stamp_arguments --payload "${drive}${payload}")
+    set(depends "${payload}")
+    if(ARG_ICON)
+        get_filename_component(icon "${ARG_ICON}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
+        list(APPEND stamp_arguments --icon "${drive}${icon}")
+        list(APPEND depends "${icon}")
+    endif()
+    if(ARG_VERSION)
+        list(APPEND stamp_arguments --file-version ${ARG_VERSION} --product-version ${ARG_VERSION})
+    endif()
+    if(DEFINED ARG_PRODUCT_NAME)
+        list(APPEND stamp_arguments --version-string "ProductName=${ARG_PRODUCT_NAME}"
+                                    --version-string "FileDescription=${ARG_PRODUCT_NAME} Setup")
+    endif()
+    if(DEFINED ARG_COMPANY_NAME)
+        list(APPEND stamp_arguments --version-string "CompanyName=${ARG_COMPANY_NAME}")
+    endif()
+    list(APPEND stamp_arguments --version-string "OriginalFilename=${ARG_OUTPUT_NAME}.exe")
+
+    if(CMAKE_RUNTIME_OUTPUT_DIRECTORY)
+        set(directory "${CMAKE_RUNTIME_OUTPUT_DIRECTORY}")
+    else()
+        set(directory "${CMAKE_CURRENT_BINARY_DIR}")
+    endif()
+    set(output "${directory}/${ARG_OUTPUT_NAME}.exe")
+    add_custom_command(OUTPUT "${output}"
+                       COMMAND ${CMAKE_COMMAND} -E make_directory "${directory}"
+                       COMMAND ${runner} "${SETUP_LAUNCHER_STAMP}" ${stamp_arguments} --force
+                               --output "${drive}${output}" "${drive}${SETUP_LAUNCHER_STUB}"
+                       DEPENDS ${depends} ${SETUP_LAUNCHER_DEPENDS}
+                       COMMENT "Stamping ${ARG_OUTPUT_NAME}.exe" VERBATIM)
+    add_custom_target(${name} ALL DEPENDS "${output}")
+    set_target_properties(${name} PROPERTIES SETUP_LAUNCHER_FILE "${output}")
+endfunction()
