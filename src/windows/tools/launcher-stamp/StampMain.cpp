@@ -16,7 +16,7 @@ constexpr int EXIT_FAILED = 1;
 constexpr char USAGE[] =
     "usage: launcher-stamp --payload INSTALLER [--icon FILE.ico] [--version-string Key=Value]...\n"
     "                      [--file-version a.b.c.d] [--product-version a.b.c.d] [--force] --output OUT "
-    "LAUNCHER\n";
+    "LAUNCHER";
 
 // A line on a console is written as text, elsewhere (a pipe, a file, a CI log) as UTF-8.
 void printLine(DWORD stream, const std::string& utf8) {

@@ -1,7 +1,7 @@
 #include "VersionBlock.h"
 
+#include <cstddef>
 #include <cstring>
-#include <cwctype>
 
 #include "StampError.h"
 
