@@ -1,9 +1,9 @@
 // The benchmark's payload: exits at once with code 37, after creating the file named by BENCH_MARKER (when
-// set) so that the benchmark can tell it really ran. With BENCH_PARENT_MEMORY set it writes its parent's peak
-// private memory into the marker instead of nothing.
+// set) so that the benchmark can tell it really ran. A GUI program, as installers are: a console program
+// would make Wine start a console host that keeps the child's working directory busy after the child ended.
 #include <windows.h>
 
-int wmain() {
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
     wchar_t marker[MAX_PATH * 2];
     const DWORD length = GetEnvironmentVariableW(L"BENCH_MARKER", marker, MAX_PATH * 2);
     if (length > 0 && length < MAX_PATH * 2) {
