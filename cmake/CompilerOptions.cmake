@@ -17,3 +17,13 @@ function(kro_unicode_entry target)
         target_link_options(${target} PRIVATE -municode)
     endif()
 endfunction()
+
+# Launchers: the resource section read-only, as Microsoft's linker makes it (GNU ld makes it writable), so that
+# Wine maps the payload shared instead of private.
+set(KRO_CMAKE_DIR ${CMAKE_CURRENT_LIST_DIR} CACHE INTERNAL "")
+function(kro_resources_read_only target)
+    if(NOT MSVC)
+        add_custom_command(TARGET ${target} POST_BUILD
+                           COMMAND sh ${KRO_CMAKE_DIR}/resources-read-only.sh $<TARGET_FILE:${target}> VERBATIM)
+    endif()
+endfunction()

@@ -133,6 +133,19 @@ VS_FIXEDFILEINFO fixedInfo(const std::wstring& path) {
     return info;
 }
 
+// The resource section's header inside an image's bytes.
+IMAGE_SECTION_HEADER* resourceSection(std::string& image) {
+    auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(&image[0]);
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS64*>(&image[0] + dos->e_lfanew);
+    IMAGE_SECTION_HEADER* sections = IMAGE_FIRST_SECTION(nt);
+    for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i) {
+        if (std::string(reinterpret_cast<const char*>(sections[i].Name), 5) == ".rsrc") {
+            return &sections[i];
+        }
+    }
+    return nullptr;
+}
+
 class StampTest : public ::testing::Test {
 protected:
     ScratchDir dir{L"stamp"};
@@ -263,6 +276,22 @@ TEST_F(StampTest, BadInputExitsWithTwoAndLeavesNoOutput) {
                   entriesOf(dir.path()))
             << tstrings::toMultiByte(each.arguments.front());
     }
+}
+
+TEST_F(StampTest, StampedResourcesAreReadOnlyEvenFromAWritableSection) {
+    // A launcher linked without the read-only step has a writable resource section.
+    std::string writable = readFileBytes(stub);
+    IMAGE_SECTION_HEADER* section = resourceSection(writable);
+    ASSERT_NE(nullptr, section);
+    section->Characteristics |= IMAGE_SCN_MEM_WRITE;
+    const std::wstring base = dir / L"writable.exe";
+    writeFileBytes(base, writable);
+    const std::wstring out = dir / L"out.exe";
+    ASSERT_EQ(0u, runStamp(dir, {L"--payload", installer, L"--output", out, base}).exitCode);
+    std::string stamped = readFileBytes(out);
+    ASSERT_NE(nullptr, resourceSection(stamped));
+    EXPECT_EQ(0u, resourceSection(stamped)->Characteristics & IMAGE_SCN_MEM_WRITE);
+    EXPECT_EQ(section->Characteristics & ~IMAGE_SCN_MEM_WRITE, resourceSection(stamped)->Characteristics);
 }
 
 TEST_F(StampTest, AnExistingOutputIsReplacedOnlyWithForce) {

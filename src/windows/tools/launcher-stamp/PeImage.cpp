@@ -137,6 +137,8 @@ PeImage::Plan PeImage::planFor(std::uint64_t resourceSize) const {
     std::uint64_t nextOffset = resources.PointerToRawData + rawSize;
     optional.SizeOfInitializedData += static_cast<std::uint32_t>(rawSize - resources.SizeOfRawData);
     resources.Misc.VirtualSize = static_cast<std::uint32_t>(resourceSize);
+    // Nothing writes resources: a read-only section lets Wine map the payload shared instead of private.
+    resources.Characteristics &= ~static_cast<DWORD>(IMAGE_SCN_MEM_WRITE);
     resources.SizeOfRawData = static_cast<std::uint32_t>(rawSize);
     optional.DataDirectory[IMAGE_DIRECTORY_ENTRY_RESOURCE].Size = static_cast<std::uint32_t>(resourceSize);
 

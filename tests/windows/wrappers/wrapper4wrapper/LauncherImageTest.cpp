@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <gtest/gtest.h>
+#include <imagehlp.h>
 
 #include <set>
 #include <string>
@@ -64,6 +65,32 @@ TEST(LauncherImage, IsA64BitHardenedGuiProgram) {
                         IMAGE_DLLCHARACTERISTICS_NX_COMPAT | IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE;
     EXPECT_EQ(wanted, nt->OptionalHeader.DllCharacteristics & wanted);
     EXPECT_EQ(4096u, nt->OptionalHeader.FileAlignment);
+}
+
+TEST(LauncherImage, ResourcesAreReadOnlyAndTheChecksumHolds) {
+    for (const wchar_t* name : {L"setup.exe", L"setup-stub.exe"}) {
+        const std::wstring path = testsupport::binPath(name);
+        const std::string file = testsupport::readFileBytes(path);
+        ASSERT_GT(file.size(), 0x200u);
+        const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(file.data());
+        const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(file.data() + dos->e_lfanew);
+        const IMAGE_SECTION_HEADER* sections = IMAGE_FIRST_SECTION(nt);
+        int resourceSections = 0;
+        for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i) {
+            if (std::string(reinterpret_cast<const char*>(sections[i].Name), 5) == ".rsrc") {
+                ++resourceSections;
+                EXPECT_EQ(0u, sections[i].Characteristics & IMAGE_SCN_MEM_WRITE);
+                EXPECT_NE(0u, sections[i].Characteristics & IMAGE_SCN_MEM_READ);
+            }
+        }
+        EXPECT_EQ(1, resourceSections);
+        DWORD headerSum = 0;
+        DWORD computedSum = 0;
+        ASSERT_EQ(static_cast<DWORD>(CHECKSUM_SUCCESS),
+                  MapFileAndCheckSumW(const_cast<wchar_t*>(path.c_str()), &headerSum, &computedSum));
+        EXPECT_NE(0u, headerSum);
+        EXPECT_EQ(computedSum, headerSum);
+    }
 }
 
 TEST(LauncherImage, ImportsOnlyKernel32Advapi32AndTheRuntime) {
