@@ -169,9 +169,9 @@ public:
                 put(nextDataEntry, &entry, sizeof entry);
                 leaves.emplace_back(leafOffset, &leaf);
                 leafOffset += leaf.length();
-                const std::uint64_t at = nextDataEntry;
+                const std::uint64_t entryAt = nextDataEntry;
                 nextDataEntry += sizeof entry;
-                return at;
+                return entryAt;
             });
         }
         return leafOffset;
