@@ -66,8 +66,12 @@ void OutputFile::write(const void* data, std::size_t size) {
     while (size != 0) {
         const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size, COPY_CHUNK));
         DWORD written = 0;
-        if (!WriteFile(handle_, bytes, chunk, &written, nullptr) || written == 0) {
+        if (!WriteFile(handle_, bytes, chunk, &written, nullptr)) {
             KRO_THROW_SYSERROR(WriteFile, "WriteFile failed");
+        }
+        // Wine reports a full disk as a write of nothing.
+        if (written == 0) {
+            KRO_THROW_SYSERROR_CODE(WriteFile, ERROR_DISK_FULL, "WriteFile failed");
         }
         bytes += written;
         size -= written;
