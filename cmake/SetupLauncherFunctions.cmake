@@ -5,7 +5,8 @@
 # the version. The target's property SETUP_LAUNCHER_FILE holds the file's path.
 #
 # Where the stamping tool runs: natively on a Windows host; elsewhere through SETUP_LAUNCHER_RUNNER (a command
-# list the tool is appended to), by default CMAKE_CROSSCOMPILING_EMULATOR, else wine64 or wine from PATH.
+# list the tool is appended to), by default CMAKE_CROSSCOMPILING_EMULATOR, else wine64 or wine from PATH or
+# /usr/lib/wine.
 # The stub, the tool and their dependencies come from SETUP_LAUNCHER_STUB, SETUP_LAUNCHER_STAMP and
 # SETUP_LAUNCHER_DEPENDS, which the package (or the source tree) sets.
 function(add_setup_launcher name)
@@ -34,7 +35,8 @@ function(add_setup_launcher name)
         elseif(CMAKE_CROSSCOMPILING_EMULATOR)
             set(runner ${CMAKE_CROSSCOMPILING_EMULATOR})
         else()
-            find_program(SETUP_LAUNCHER_WINE NAMES wine64 wine)
+            # Debian's wine64 package puts the loader outside PATH.
+            find_program(SETUP_LAUNCHER_WINE NAMES wine64 wine PATHS /usr/lib/wine)
             if(NOT SETUP_LAUNCHER_WINE)
                 message(FATAL_ERROR "add_setup_launcher(${name}): the stamping tool is a Windows program; install "
                                     "Wine or set SETUP_LAUNCHER_RUNNER")

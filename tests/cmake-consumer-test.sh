@@ -40,14 +40,14 @@ check() {
     [ -f "$report" ] || fail "$name: the payload did not run"
 }
 
-# 1. The installed package, in a project that enables no language: only the tool runs, under Wine.
+# 1. The installed package, in a project that enables no language: only the tool runs, under the Wine that
+# the package finds itself (in the build's prefix, which is ready).
 if ! cmake --install "$build" --prefix "$work/prefix" >"$work/install.log" 2>&1; then
     fail "install failed: $(tail -n 5 "$work/install.log")"
 elif ! cmake -S "$work/project" -B "$work/package" -G Ninja -DCMAKE_PREFIX_PATH="$work/prefix" \
-    -DCONSUMER_PAYLOAD="$work/installer.exe" -DSETUP_LAUNCHER_RUNNER="$wine_run;$build/wineprefix" \
-    >"$work/package.log" 2>&1; then
+    -DCONSUMER_PAYLOAD="$work/installer.exe" >"$work/package.log" 2>&1; then
     fail "find_package: configure failed: $(tail -n 5 "$work/package.log")"
-elif ! cmake --build "$work/package" >>"$work/package.log" 2>&1; then
+elif ! WINEPREFIX=$build/wineprefix WINEDEBUG=-all cmake --build "$work/package" >>"$work/package.log" 2>&1; then
     fail "find_package: build failed: $(tail -n 5 "$work/package.log")"
 else
     check package "$work/package/ProductSetup.exe" "$build/wineprefix"
