@@ -5,6 +5,7 @@
 
 #include <imagehlp.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -37,6 +38,7 @@ StampRun runStamp(const ScratchDir& dir, const std::vector<std::wstring>& argume
     return run;
 }
 
+// The names in a folder, sorted.
 std::vector<std::wstring> entriesOf(const std::wstring& dir) {
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW found{};
@@ -51,6 +53,7 @@ std::vector<std::wstring> entriesOf(const std::wstring& dir) {
         }
     } while (FindNextFileW(search, &found));
     FindClose(search);
+    std::sort(names.begin(), names.end());
     return names;
 }
 
@@ -235,6 +238,16 @@ TEST_F(StampTest, BadInputExitsWithTwoAndLeavesNoOutput) {
     ASSERT_NE(std::string::npos, at);
     foreignBytes.replace(at, mark.size(), std::string("O\0t\0h\0e\0r\0 \0L\0a\0u\0n\0c\0h\0e\0r\0", 28));
     writeFileBytes(foreign, foreignBytes);
+    // Layouts the tool can't rewrite: data appended behind the last section, and a section behind the
+    // resources that is not the base relocations (their directory entry cleared).
+    const std::wstring appended = dir / L"appended.exe";
+    writeFileBytes(appended, readFileBytes(stub) + "appended data");
+    const std::wstring unrelocated = dir / L"unrelocated.exe";
+    std::string unrelocatedBytes = readFileBytes(stub);
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS64*>(
+        &unrelocatedBytes[0] + reinterpret_cast<IMAGE_DOS_HEADER*>(&unrelocatedBytes[0])->e_lfanew);
+    nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC] = IMAGE_DATA_DIRECTORY{};
+    writeFileBytes(unrelocated, unrelocatedBytes);
     const std::wstring out = dir / L"out.exe";
     const std::wstring missing = dir / L"missing.exe";
     struct Case {
@@ -264,6 +277,10 @@ TEST_F(StampTest, BadInputExitsWithTwoAndLeavesNoOutput) {
          "is not one of our launchers: it has no resource"},
         {{L"--payload", installer, L"--output", out, text},
          "is not one of our launchers: it is not a Windows"},
+        {{L"--payload", installer, L"--output", out, appended},
+         "is not one of our launchers: data is appended behind its last section"},
+        {{L"--payload", installer, L"--output", out, unrelocated},
+         "is not one of our launchers: a section other than the base relocations follows its resources"},
         {{L"--payload", installer, stub}, "error: --payload, --output and LAUNCHER are required"},
         {{L"--payload", installer, L"--output", out, stub, stub}, "error: unexpected argument '"},
     };
@@ -272,7 +289,8 @@ TEST_F(StampTest, BadInputExitsWithTwoAndLeavesNoOutput) {
         EXPECT_EQ(2u, run.exitCode) << run.output;
         EXPECT_NE(std::string::npos, run.output.find(each.message)) << run.output;
         EXPECT_NE(std::string::npos, run.output.find("usage: launcher-stamp --payload")) << run.output;
-        EXPECT_EQ((std::vector<std::wstring>{L"broken.ico", L"foreign.exe", L"notes.txt"}),
+        EXPECT_EQ((std::vector<std::wstring>{L"appended.exe", L"broken.ico", L"foreign.exe", L"notes.txt",
+                                             L"unrelocated.exe"}),
                   entriesOf(dir.path()))
             << tstrings::toMultiByte(each.arguments.front());
     }

@@ -76,6 +76,13 @@ PeImage::PeImage(const InputFile& file) : file_(file) {
     std::uint64_t rawEnd = optional.SizeOfHeaders;
     for (std::size_t i = 0; i < sections_.size(); ++i) {
         const IMAGE_SECTION_HEADER& section = sections_[i];
+        // Sections behind the resources move; only the base relocations may (nothing refers to them but
+        // their directory entry).
+        const std::uint32_t relocations = directories[IMAGE_DIRECTORY_ENTRY_BASERELOC].VirtualAddress;
+        if (i > resourceIndex_ && (relocations < section.VirtualAddress ||
+                                   relocations >= section.VirtualAddress + memorySize(section))) {
+            reject("a section other than the base relocations follows its resources");
+        }
         if (section.SizeOfRawData == 0) {
             continue;
         }
@@ -84,11 +91,6 @@ PeImage::PeImage(const InputFile& file) : file_(file) {
             reject("its sections are out of order or truncated");
         }
         rawEnd = static_cast<std::uint64_t>(section.PointerToRawData) + section.SizeOfRawData;
-        const std::uint32_t relocations = directories[IMAGE_DIRECTORY_ENTRY_BASERELOC].VirtualAddress;
-        if (i > resourceIndex_ && (relocations < section.VirtualAddress ||
-                                   relocations >= section.VirtualAddress + memorySize(section))) {
-            reject("a section other than the base relocations follows its resources");
-        }
     }
     for (int entry = 0; entry < IMAGE_NUMBEROF_DIRECTORY_ENTRIES; ++entry) {
         const IMAGE_DATA_DIRECTORY& directory = directories[entry];
