@@ -124,8 +124,7 @@ std::uint64_t PeImage::checksumOffset() const {
 }
 
 void PeImage::reject(const char* why) const {
-    throw BadInput(tstrings::TextBuilder()
-                   << "LAUNCHER '" << file_.path() << "' is not one of our launchers: " << why);
+    throw notOurLauncher(file_.path(), why);
 }
 
 PeImage::Plan PeImage::planFor(std::uint64_t resourceSize) const {

@@ -97,11 +97,7 @@ private:
         file_.readInto(offset_ + offset, buffer, static_cast<DWORD>(size));
     }
 
-    [[noreturn]] void malformed() const {
-        throw BadInput(tstrings::TextBuilder()
-                       << "LAUNCHER '" << file_.path()
-                       << "' is not one of our launchers: its resources are malformed");
-    }
+    [[noreturn]] void malformed() const { throw notOurLauncher(file_.path(), "its resources are malformed"); }
 
     const InputFile& file_;
     std::uint64_t offset_;

@@ -14,4 +14,15 @@ public:
     explicit BadInput(const tstrings::TextBuilder& message) : std::runtime_error(message.utf8()) {}
 };
 
+// A LAUNCHER the tool can't stamp, and why.
+inline BadInput notOurLauncher(const std::wstring& path, const char* why) {
+    return BadInput(tstrings::TextBuilder()
+                    << "LAUNCHER '" << path << "' is not one of our launchers: " << why);
+}
+
+// OUT is there already and may not be replaced.
+inline BadInput outputExists(const std::wstring& path) {
+    return BadInput(tstrings::TextBuilder() << "OUT '" << path << "' exists; --force replaces it");
+}
+
 }  // namespace stamp

@@ -150,7 +150,7 @@ void PendingOutput::commit(bool replace) {
     if (!MoveFileExW(temporary_.c_str(), target_.c_str(), flags)) {
         const DWORD error = GetLastError();
         if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) {
-            throw BadInput(tstrings::TextBuilder() << "OUT '" << target_ << "' exists; --force replaces it");
+            throw outputExists(target_);
         }
         KRO_THROW_SYSERROR_CODE(MoveFileExW, error,
                                 "MoveFileEx(" << temporary_ << ", " << target_ << ") failed");

@@ -18,11 +18,6 @@ constexpr wchar_t MARK_VALUE[] = L"Setup Launcher";
 constexpr WORD DEFAULT_LANGUAGE = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
 constexpr std::uint64_t RESOURCE_SIZE_LIMIT = 0xFFFFFFFFull;
 
-[[noreturn]] void notOurs(const InputFile& launcher, const char* why) {
-    throw BadInput(tstrings::TextBuilder()
-                   << "LAUNCHER '" << launcher.path() << "' is not one of our launchers: " << why);
-}
-
 void checkOptions(const StampOptions& options) {
     for (const auto& [key, value] : options.versionStrings) {
         if (key.empty()) {
@@ -34,8 +29,7 @@ void checkOptions(const StampOptions& options) {
         }
     }
     if (!options.force && pathExists(options.output)) {
-        throw BadInput(tstrings::TextBuilder()
-                       << "OUT '" << options.output << "' exists; --force replaces it");
+        throw outputExists(options.output);
     }
 }
 
@@ -78,11 +72,11 @@ StampReport writeStamped(const StampOptions& options, HANDLE out) {
 
     auto versions = tree.find(ResourceId(TYPE_VERSION));
     if (versions == tree.end() || versions->second.empty() || versions->second.begin()->second.empty()) {
-        notOurs(launcher, "it has no version block");
+        throw notOurLauncher(launcher.path(), "it has no version block");
     }
     auto& [versionLanguage, versionLeaf] = *versions->second.begin()->second.begin();
     if (VersionBlock(versionLeaf.load()).string(MARK_KEY) != std::wstring(MARK_VALUE)) {
-        notOurs(launcher, "its version block's InternalName is not \"Setup Launcher\"");
+        throw notOurLauncher(launcher.path(), "its version block's InternalName is not \"Setup Launcher\"");
     }
     const WORD* numbered = std::get_if<WORD>(&versionLanguage);
     const WORD language = numbered != nullptr ? *numbered : DEFAULT_LANGUAGE;
