@@ -20,9 +20,6 @@ constexpr std::uint64_t RESOURCE_SIZE_LIMIT = 0xFFFFFFFFull;
 
 void checkOptions(const StampOptions& options) {
     for (const auto& [key, value] : options.versionStrings) {
-        if (key.empty()) {
-            throw BadInput(tstrings::TextBuilder() << "--version-string needs Key=Value");
-        }
         if (key == MARK_KEY && value != MARK_VALUE) {
             throw BadInput(tstrings::TextBuilder()
                            << "InternalName stays \"" << MARK_VALUE << "\": it marks the launcher");
@@ -45,8 +42,7 @@ void checkPayload(const InputFile& payload) {
     }
 }
 
-void updateVersion(ResourceData& leaf, const StampOptions& options) {
-    VersionBlock version(leaf.load());
+void updateVersion(VersionBlock& version, const StampOptions& options) {
     if (options.fileVersion) {
         version.setFileVersion(*options.fileVersion);
         version.setString(L"FileVersion", toText(*options.fileVersion));
@@ -58,9 +54,6 @@ void updateVersion(ResourceData& leaf, const StampOptions& options) {
     for (const auto& [key, value] : options.versionStrings) {
         version.setString(key, value);
     }
-    const DWORD codePage = leaf.codePage;
-    leaf = ResourceData::inMemory(version.serialize());
-    leaf.codePage = codePage;
 }
 
 // Writes the stamped image to out; every input is closed again when it returns.
@@ -75,7 +68,8 @@ StampReport writeStamped(const StampOptions& options, HANDLE out) {
         throw notOurLauncher(launcher.path(), "it has no version block");
     }
     auto& [versionLanguage, versionLeaf] = *versions->second.begin()->second.begin();
-    if (VersionBlock(versionLeaf.load()).string(MARK_KEY) != std::wstring(MARK_VALUE)) {
+    VersionBlock version(versionLeaf.load());
+    if (version.string(MARK_KEY) != std::wstring(MARK_VALUE)) {
         throw notOurLauncher(launcher.path(), "its version block's InternalName is not \"Setup Launcher\"");
     }
     const WORD* numbered = std::get_if<WORD>(&versionLanguage);
@@ -88,7 +82,10 @@ StampReport writeStamped(const StampOptions& options, HANDLE out) {
         icon = readIconFile(InputFile(options.icon, "ICON"));
     }
 
-    updateVersion(versionLeaf, options);
+    updateVersion(version, options);
+    const DWORD versionCodePage = versionLeaf.codePage;
+    versionLeaf = ResourceData::inMemory(version.serialize());
+    versionLeaf.codePage = versionCodePage;
     if (!icon.empty()) {
         replaceIconGroup(tree, ICON_GROUP_ID, language, icon);
     }
