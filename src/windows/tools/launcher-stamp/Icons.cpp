@@ -3,6 +3,7 @@
 #include <cstring>
 #include <set>
 
+#include "Layout.h"
 #include "StampError.h"
 
 namespace stamp {
@@ -21,19 +22,6 @@ constexpr DWORD BITMAP_V4_SIZE = 108;
 constexpr DWORD BITMAP_V5_SIZE = 124;
 constexpr std::uint8_t PNG_SIGNATURE[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 
-template <class Value>
-Value get(const std::vector<std::uint8_t>& bytes, std::size_t offset) {
-    Value value;
-    std::memcpy(&value, bytes.data() + offset, sizeof value);
-    return value;
-}
-
-template <class Value>
-void append(std::vector<std::uint8_t>& bytes, Value value) {
-    const auto* raw = reinterpret_cast<const std::uint8_t*>(&value);
-    bytes.insert(bytes.end(), raw, raw + sizeof value);
-}
-
 bool isImage(const std::vector<std::uint8_t>& data) {
     if (data.size() >= sizeof PNG_SIGNATURE &&
         std::memcmp(data.data(), PNG_SIGNATURE, sizeof PNG_SIGNATURE) == 0) {
@@ -43,7 +31,7 @@ bool isImage(const std::vector<std::uint8_t>& data) {
     if (data.size() < BITMAP_INFO_SIZE) {
         return false;
     }
-    const DWORD headerSize = get<DWORD>(data, 0);
+    const DWORD headerSize = fieldAt<DWORD>(data, 0);
     return headerSize == BITMAP_INFO_SIZE || headerSize == BITMAP_V4_SIZE || headerSize == BITMAP_V5_SIZE;
 }
 
@@ -52,9 +40,9 @@ std::vector<WORD> iconsOfGroup(const std::vector<std::uint8_t>& group) {
     if (group.size() < HEADER_SIZE) {
         return ids;
     }
-    const std::size_t count = get<WORD>(group, 4);
+    const std::size_t count = fieldAt<WORD>(group, 4);
     for (std::size_t i = 0; i < count && HEADER_SIZE + (i + 1) * GROUP_ENTRY_SIZE <= group.size(); ++i) {
-        ids.push_back(get<WORD>(group, HEADER_SIZE + i * GROUP_ENTRY_SIZE + 12));
+        ids.push_back(fieldAt<WORD>(group, HEADER_SIZE + i * GROUP_ENTRY_SIZE + 12));
     }
     return ids;
 }
@@ -70,16 +58,16 @@ std::vector<IconImage> readIconFile(const InputFile& file) {
         throw notAnIcon("its size is wrong");
     }
     const std::vector<std::uint8_t> bytes = file.read(0, static_cast<std::size_t>(file.size()));
-    const std::size_t count = get<WORD>(bytes, 4);
-    if (get<WORD>(bytes, 0) != 0 || get<WORD>(bytes, 2) != ICON_TYPE || count == 0 ||
+    const std::size_t count = fieldAt<WORD>(bytes, 4);
+    if (fieldAt<WORD>(bytes, 0) != 0 || fieldAt<WORD>(bytes, 2) != ICON_TYPE || count == 0 ||
         HEADER_SIZE + count * FILE_ENTRY_SIZE > bytes.size()) {
         throw notAnIcon("its header is wrong");
     }
     std::vector<IconImage> images;
     for (std::size_t i = 0; i < count; ++i) {
         const std::size_t entry = HEADER_SIZE + i * FILE_ENTRY_SIZE;
-        const DWORD size = get<DWORD>(bytes, entry + 8);
-        const DWORD offset = get<DWORD>(bytes, entry + 12);
+        const DWORD size = fieldAt<DWORD>(bytes, entry + 8);
+        const DWORD offset = fieldAt<DWORD>(bytes, entry + 12);
         if (size == 0 || offset > bytes.size() || size > bytes.size() - offset) {
             throw notAnIcon("an image lies outside the file");
         }
@@ -87,8 +75,8 @@ std::vector<IconImage> readIconFile(const InputFile& file) {
         image.width = bytes[entry];
         image.height = bytes[entry + 1];
         image.colorCount = bytes[entry + 2];
-        image.planes = get<WORD>(bytes, entry + 4);
-        image.bitCount = get<WORD>(bytes, entry + 6);
+        image.planes = fieldAt<WORD>(bytes, entry + 4);
+        image.bitCount = fieldAt<WORD>(bytes, entry + 6);
         image.data.assign(bytes.begin() + offset, bytes.begin() + offset + size);
         if (!isImage(image.data)) {
             throw notAnIcon("an image is neither PNG nor a bitmap");
@@ -111,9 +99,9 @@ void replaceIconGroup(ResourceTree& tree, WORD groupId, WORD language, const std
     group.clear();
 
     std::vector<std::uint8_t> directory;
-    append<WORD>(directory, 0);
-    append<WORD>(directory, ICON_TYPE);
-    append<WORD>(directory, static_cast<WORD>(images.size()));
+    appendField<WORD>(directory, 0);
+    appendField<WORD>(directory, ICON_TYPE);
+    appendField<WORD>(directory, static_cast<WORD>(images.size()));
     WORD next = 1;
     for (const IconImage& image : images) {
         while (icons.count(ResourceId(next)) != 0) {
@@ -124,10 +112,10 @@ void replaceIconGroup(ResourceTree& tree, WORD groupId, WORD language, const std
         directory.push_back(image.height);
         directory.push_back(image.colorCount);
         directory.push_back(0);
-        append<WORD>(directory, image.planes);
-        append<WORD>(directory, image.bitCount);
-        append<DWORD>(directory, static_cast<DWORD>(image.data.size()));
-        append<WORD>(directory, next);
+        appendField<WORD>(directory, image.planes);
+        appendField<WORD>(directory, image.bitCount);
+        appendField<DWORD>(directory, static_cast<DWORD>(image.data.size()));
+        appendField<WORD>(directory, next);
     }
     group[groupLanguage] = ResourceData::inMemory(std::move(directory));
 }

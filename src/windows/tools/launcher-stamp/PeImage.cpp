@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "Layout.h"
 #include "StampError.h"
 
 namespace stamp {
@@ -14,10 +15,6 @@ namespace {
 constexpr std::uint64_t IMAGE_SIZE_LIMIT = 0x80000000ull;
 // Signers pad the certificate table to eight bytes.
 constexpr std::uint64_t CERTIFICATE_PADDING = 8;
-
-std::uint64_t alignUp(std::uint64_t value, std::uint64_t alignment) {
-    return (value + alignment - 1) / alignment * alignment;
-}
 
 bool isPowerOfTwo(std::uint32_t value) {
     return value != 0 && (value & (value - 1)) == 0;

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <type_traits>
 
+#include "Layout.h"
 #include "StampError.h"
 
 namespace stamp {
@@ -15,10 +16,6 @@ constexpr DWORD NAME_FLAG = 0x80000000u;
 constexpr std::uint64_t LEAF_ALIGNMENT = 8;
 // Far more entries than any launcher has.
 constexpr std::uint32_t ENTRY_LIMIT = 65536;
-
-std::uint64_t alignUp(std::uint64_t value, std::uint64_t alignment) {
-    return (value + alignment - 1) / alignment * alignment;
-}
 
 class SectionReader {
 public:

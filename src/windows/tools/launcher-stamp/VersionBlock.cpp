@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "Layout.h"
 #include "StampError.h"
 
 namespace stamp {
@@ -17,19 +18,15 @@ constexpr DWORD FIXED_SIGNATURE = 0xFEEF04BD;
 constexpr std::size_t FILE_VERSION_OFFSET = offsetof(VS_FIXEDFILEINFO, dwFileVersionMS);
 constexpr std::size_t PRODUCT_VERSION_OFFSET = offsetof(VS_FIXEDFILEINFO, dwProductVersionMS);
 
-std::size_t alignUp(std::size_t value) {
-    return (value + 3) & ~static_cast<std::size_t>(3);
+constexpr std::size_t NODE_ALIGNMENT = 4;
+
+std::size_t alignNode(std::size_t offset) {
+    return static_cast<std::size_t>(alignUp(offset, NODE_ALIGNMENT));
 }
 
 [[noreturn]] void malformed() {
     throw BadInput(tstrings::TextBuilder()
                    << "LAUNCHER is not one of our launchers: its version block is malformed");
-}
-
-WORD wordAt(const std::vector<std::uint8_t>& bytes, std::size_t offset) {
-    WORD value;
-    std::memcpy(&value, bytes.data() + offset, sizeof value);
-    return value;
 }
 
 std::vector<std::uint8_t> encodeText(const std::wstring& text) {
@@ -77,12 +74,8 @@ std::wstring toText(const VersionQuad& version) {
 
 VersionBlock::VersionBlock(const std::vector<std::uint8_t>& bytes) {
     root_ = parseNode(bytes, 0, bytes.size());
-    DWORD signature = 0;
-    if (root_.key != L"VS_VERSION_INFO" || root_.value.size() < sizeof(VS_FIXEDFILEINFO)) {
-        malformed();
-    }
-    std::memcpy(&signature, root_.value.data(), sizeof signature);
-    if (signature != FIXED_SIGNATURE) {
+    if (root_.key != L"VS_VERSION_INFO" || root_.value.size() < sizeof(VS_FIXEDFILEINFO) ||
+        fieldAt<DWORD>(root_.value, 0) != FIXED_SIGNATURE) {
         malformed();
     }
 }
@@ -92,10 +85,10 @@ VersionBlock::Node VersionBlock::parseNode(const std::vector<std::uint8_t>& byte
     if (offset + NODE_HEADER > end) {
         malformed();
     }
-    const std::size_t length = wordAt(bytes, offset);
-    const std::size_t valueLength = wordAt(bytes, offset + 2);
+    const std::size_t length = fieldAt<WORD>(bytes, offset);
+    const std::size_t valueLength = fieldAt<WORD>(bytes, offset + 2);
     Node node;
-    node.type = wordAt(bytes, offset + 4);
+    node.type = fieldAt<WORD>(bytes, offset + 4);
     const std::size_t nodeEnd = offset + length;
     if (length < NODE_HEADER || nodeEnd > end) {
         malformed();
@@ -105,24 +98,24 @@ VersionBlock::Node VersionBlock::parseNode(const std::vector<std::uint8_t>& byte
         if (at + sizeof(wchar_t) > nodeEnd) {
             malformed();
         }
-        const WORD unit = wordAt(bytes, at);
+        const WORD unit = fieldAt<WORD>(bytes, at);
         if (unit == 0) {
             break;
         }
         node.key.push_back(static_cast<wchar_t>(unit));
     }
-    at = alignUp(at + sizeof(wchar_t));
+    at = alignNode(at + sizeof(wchar_t));
     const std::size_t valueSize = node.type == TEXT_TYPE ? valueLength * sizeof(wchar_t) : valueLength;
     if (valueSize != 0) {
         if (at + valueSize > nodeEnd) {
             malformed();
         }
         node.value.assign(bytes.begin() + at, bytes.begin() + at + valueSize);
-        at = alignUp(at + valueSize);
+        at = alignNode(at + valueSize);
     }
     while (at < nodeEnd) {
         node.children.push_back(parseNode(bytes, at, nodeEnd));
-        at = alignUp(at + wordAt(bytes, at));
+        at = alignNode(at + fieldAt<WORD>(bytes, at));
     }
     return node;
 }
@@ -137,15 +130,15 @@ void VersionBlock::putNode(const Node& node, std::vector<std::uint8_t>& out) {
     const std::size_t start = out.size();
     const WORD valueLength =
         static_cast<WORD>(node.type == TEXT_TYPE ? node.value.size() / sizeof(wchar_t) : node.value.size());
-    const WORD header[] = {0, valueLength, node.type};
-    const auto* headerBytes = reinterpret_cast<const std::uint8_t*>(header);
-    out.insert(out.end(), headerBytes, headerBytes + sizeof header);
+    appendField<WORD>(out, 0);  // the length, known at the end
+    appendField<WORD>(out, valueLength);
+    appendField<WORD>(out, node.type);
     const std::vector<std::uint8_t> key = encodeText(node.key);
     out.insert(out.end(), key.begin(), key.end());
-    out.resize(alignUp(out.size()));
+    out.resize(alignNode(out.size()));
     out.insert(out.end(), node.value.begin(), node.value.end());
     for (const Node& child : node.children) {
-        out.resize(alignUp(out.size()));
+        out.resize(alignNode(out.size()));
         putNode(child, out);
     }
     const std::size_t length = out.size() - start;
