@@ -1,8 +1,10 @@
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <imagehlp.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -184,6 +186,33 @@ std::wstring binPath(const std::wstring& name) {
 
 bool endsWith(const std::string& text, const std::string& tail) {
     return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+IMAGE_NT_HEADERS64* ntHeadersOf(std::string& image) {
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(image.data());
+    return reinterpret_cast<IMAGE_NT_HEADERS64*>(&image[0] + dos->e_lfanew);
+}
+
+std::vector<IMAGE_SECTION_HEADER*> sectionsNamed(std::string& image, const std::string& name) {
+    IMAGE_NT_HEADERS64* nt = ntHeadersOf(image);
+    IMAGE_SECTION_HEADER* sections = IMAGE_FIRST_SECTION(nt);
+    std::vector<IMAGE_SECTION_HEADER*> found;
+    for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i) {
+        const auto* text = reinterpret_cast<const char*>(sections[i].Name);
+        if (std::string(text, strnlen(text, IMAGE_SIZEOF_SHORT_NAME)) == name) {
+            found.push_back(&sections[i]);
+        }
+    }
+    return found;
+}
+
+void expectChecksumHolds(const std::wstring& path) {
+    DWORD headerSum = 0;
+    DWORD computedSum = 0;
+    ASSERT_EQ(static_cast<DWORD>(CHECKSUM_SUCCESS),
+              MapFileAndCheckSumW(const_cast<wchar_t*>(path.c_str()), &headerSum, &computedSum));
+    EXPECT_NE(0u, headerSum);
+    EXPECT_EQ(computedSum, headerSum);
 }
 
 std::wstring binDir() {

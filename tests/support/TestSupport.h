@@ -58,6 +58,12 @@ std::wstring binPath(const std::wstring& name);
 
 bool endsWith(const std::string& text, const std::string& tail);
 
+// A 64-bit Windows image held in bytes: its NT headers, and the headers of its sections of that name.
+IMAGE_NT_HEADERS64* ntHeadersOf(std::string& image);
+std::vector<IMAGE_SECTION_HEADER*> sectionsNamed(std::string& image, const std::string& name);
+// Checks that the image file's header checksum is set and is the one the system computes for the file.
+void expectChecksumHolds(const std::wstring& path);
+
 // A process run to its end.
 struct ProcessResult {
     DWORD exitCode = 0;

@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <imagehlp.h>
-
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -136,19 +134,6 @@ VS_FIXEDFILEINFO fixedInfo(const std::wstring& path) {
     return info;
 }
 
-// The resource section's header inside an image's bytes.
-IMAGE_SECTION_HEADER* resourceSection(std::string& image) {
-    auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(&image[0]);
-    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS64*>(&image[0] + dos->e_lfanew);
-    IMAGE_SECTION_HEADER* sections = IMAGE_FIRST_SECTION(nt);
-    for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i) {
-        if (std::string(reinterpret_cast<const char*>(sections[i].Name), 5) == ".rsrc") {
-            return &sections[i];
-        }
-    }
-    return nullptr;
-}
-
 class StampTest : public ::testing::Test {
 protected:
     ScratchDir dir{L"stamp"};
@@ -193,12 +178,7 @@ TEST_F(StampTest, StampedLauncherCarriesThePayloadIconAndVersionAndRunsThePayloa
     EXPECT_EQ(0x00070000u, fixed.dwProductVersionMS);
     EXPECT_EQ(0x0001FFFFu, fixed.dwProductVersionLS);
 
-    DWORD headerSum = 0;
-    DWORD computedSum = 0;
-    ASSERT_EQ(static_cast<DWORD>(CHECKSUM_SUCCESS),
-              MapFileAndCheckSumW(const_cast<wchar_t*>(out.c_str()), &headerSum, &computedSum));
-    EXPECT_EQ(computedSum, headerSum);
-    EXPECT_NE(0u, headerSum);
+    testsupport::expectChecksumHolds(out);
 
     const testsupport::LauncherRun launched = testsupport::runLauncher(out, {L"/exit=3010", L"a b"});
     EXPECT_EQ(3010u, launched.exitCode);
@@ -244,9 +224,8 @@ TEST_F(StampTest, BadInputExitsWithTwoAndLeavesNoOutput) {
     writeFileBytes(appended, readFileBytes(stub) + "appended data");
     const std::wstring unrelocated = dir / L"unrelocated.exe";
     std::string unrelocatedBytes = readFileBytes(stub);
-    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS64*>(
-        &unrelocatedBytes[0] + reinterpret_cast<IMAGE_DOS_HEADER*>(&unrelocatedBytes[0])->e_lfanew);
-    nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC] = IMAGE_DATA_DIRECTORY{};
+    testsupport::ntHeadersOf(unrelocatedBytes)
+        ->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC] = IMAGE_DATA_DIRECTORY{};
     writeFileBytes(unrelocated, unrelocatedBytes);
     const std::wstring out = dir / L"out.exe";
     const std::wstring missing = dir / L"missing.exe";
@@ -299,17 +278,18 @@ TEST_F(StampTest, BadInputExitsWithTwoAndLeavesNoOutput) {
 TEST_F(StampTest, StampedResourcesAreReadOnlyEvenFromAWritableSection) {
     // A launcher linked without the read-only step has a writable resource section.
     std::string writable = readFileBytes(stub);
-    IMAGE_SECTION_HEADER* section = resourceSection(writable);
-    ASSERT_NE(nullptr, section);
-    section->Characteristics |= IMAGE_SCN_MEM_WRITE;
+    const std::vector<IMAGE_SECTION_HEADER*> section = testsupport::sectionsNamed(writable, ".rsrc");
+    ASSERT_EQ(1u, section.size());
+    section[0]->Characteristics |= IMAGE_SCN_MEM_WRITE;
     const std::wstring base = dir / L"writable.exe";
     writeFileBytes(base, writable);
     const std::wstring out = dir / L"out.exe";
     ASSERT_EQ(0u, runStamp(dir, {L"--payload", installer, L"--output", out, base}).exitCode);
     std::string stamped = readFileBytes(out);
-    ASSERT_NE(nullptr, resourceSection(stamped));
-    EXPECT_EQ(0u, resourceSection(stamped)->Characteristics & IMAGE_SCN_MEM_WRITE);
-    EXPECT_EQ(section->Characteristics & ~IMAGE_SCN_MEM_WRITE, resourceSection(stamped)->Characteristics);
+    const std::vector<IMAGE_SECTION_HEADER*> stampedSection = testsupport::sectionsNamed(stamped, ".rsrc");
+    ASSERT_EQ(1u, stampedSection.size());
+    EXPECT_EQ(0u, stampedSection[0]->Characteristics & IMAGE_SCN_MEM_WRITE);
+    EXPECT_EQ(section[0]->Characteristics & ~IMAGE_SCN_MEM_WRITE, stampedSection[0]->Characteristics);
 }
 
 TEST_F(StampTest, AnExistingOutputIsReplacedOnlyWithForce) {

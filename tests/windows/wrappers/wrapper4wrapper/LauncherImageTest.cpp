@@ -2,7 +2,6 @@
 #include <windows.h>
 
 #include <gtest/gtest.h>
-#include <imagehlp.h>
 
 #include <set>
 #include <string>
@@ -54,10 +53,9 @@ std::wstring versionString(const std::string& block, const std::wstring& key) {
 }  // namespace
 
 TEST(LauncherImage, IsA64BitHardenedGuiProgram) {
-    const std::string file = testsupport::readFileBytes(testsupport::binPath(L"setup.exe"));
+    std::string file = testsupport::readFileBytes(testsupport::binPath(L"setup.exe"));
     ASSERT_GT(file.size(), 0x200u);
-    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(file.data());
-    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(file.data() + dos->e_lfanew);
+    const IMAGE_NT_HEADERS64* nt = testsupport::ntHeadersOf(file);
     EXPECT_EQ(IMAGE_FILE_MACHINE_AMD64, nt->FileHeader.Machine);
     EXPECT_EQ(IMAGE_NT_OPTIONAL_HDR64_MAGIC, nt->OptionalHeader.Magic);
     EXPECT_EQ(IMAGE_SUBSYSTEM_WINDOWS_GUI, nt->OptionalHeader.Subsystem);
@@ -70,26 +68,13 @@ TEST(LauncherImage, IsA64BitHardenedGuiProgram) {
 TEST(LauncherImage, ResourcesAreReadOnlyAndTheChecksumHolds) {
     for (const wchar_t* name : {L"setup.exe", L"setup-stub.exe"}) {
         const std::wstring path = testsupport::binPath(name);
-        const std::string file = testsupport::readFileBytes(path);
+        std::string file = testsupport::readFileBytes(path);
         ASSERT_GT(file.size(), 0x200u);
-        const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(file.data());
-        const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(file.data() + dos->e_lfanew);
-        const IMAGE_SECTION_HEADER* sections = IMAGE_FIRST_SECTION(nt);
-        int resourceSections = 0;
-        for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i) {
-            if (std::string(reinterpret_cast<const char*>(sections[i].Name), 5) == ".rsrc") {
-                ++resourceSections;
-                EXPECT_EQ(0u, sections[i].Characteristics & IMAGE_SCN_MEM_WRITE);
-                EXPECT_NE(0u, sections[i].Characteristics & IMAGE_SCN_MEM_READ);
-            }
-        }
-        EXPECT_EQ(1, resourceSections);
-        DWORD headerSum = 0;
-        DWORD computedSum = 0;
-        ASSERT_EQ(static_cast<DWORD>(CHECKSUM_SUCCESS),
-                  MapFileAndCheckSumW(const_cast<wchar_t*>(path.c_str()), &headerSum, &computedSum));
-        EXPECT_NE(0u, headerSum);
-        EXPECT_EQ(computedSum, headerSum);
+        const std::vector<IMAGE_SECTION_HEADER*> resources = testsupport::sectionsNamed(file, ".rsrc");
+        ASSERT_EQ(1u, resources.size());
+        EXPECT_EQ(0u, resources[0]->Characteristics & IMAGE_SCN_MEM_WRITE);
+        EXPECT_NE(0u, resources[0]->Characteristics & IMAGE_SCN_MEM_READ);
+        testsupport::expectChecksumHolds(path);
     }
 }
 
