@@ -34,7 +34,7 @@ check() {
         grep -qxF "$text" <<<"$strings" || fail "$name: the version block lacks '$text'"
     done
     local report=$work/$name-report.txt
-    DEMO_INSTALLER_REPORT="Z:${report//\//\\}" "$wine_run" "$prefix" "$exe" /exit=23
+    DEMO_INSTALLER_REPORT=$(windows "$report") "$wine_run" "$prefix" "$exe" /exit=23
     local status=$?
     [ "$status" = 23 ] || fail "$name: the launcher returned $status, not the payload's 23"
     [ -f "$report" ] || fail "$name: the payload did not run"

@@ -17,12 +17,8 @@ cleanup() {
     WINEPREFIX=$prefix /usr/lib/wine/wineserver -k 2>/dev/null || true
 }
 trap cleanup EXIT
-failures=0
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
-win() { echo "Z:${1//\//\\}"; }
+# shellcheck source=../script-checks.sh
+source "$(dirname "$0")/../script-checks.sh"
 
 # The prefix and its TEMP (Wine gives programs started from Linux the prefix's own TEMP).
 "$wine_run" "$prefix" "$build/bin/demo-installer.exe" >/dev/null
@@ -33,7 +29,7 @@ outside=$work/outside
 mkdir -p "$outside" "$work/pause"
 printf precious >"$outside/keep.txt"
 rm -f "$temp/vantor.log"
-KRO_TEST_PAUSE_DIR=$(win "$work/pause") "$wine_run" "$prefix" "$build/bin/exit-code-runner.exe" \
+KRO_TEST_PAUSE_DIR=$(windows "$work/pause") "$wine_run" "$prefix" "$build/bin/exit-code-runner.exe" \
     "$build/bin/setup-hooks.exe" /exit=3 >"$work/link-run.txt" 2>&1 &
 runner=$!
 for _ in $(seq 1 600); do [ -e "$work/pause/paused.txt" ] && break; sleep 0.1; done
@@ -73,13 +69,13 @@ if mount -t tmpfs -o size=4m tmpfs "$small" && mount -t tmpfs -o ro,size=1m tmpf
     ln -sfn "$readonly_volume" "$prefix/dosdevices/r:"
     large=$build/bin/setup-large.exe
     status=0
-    "$wine_run" "$prefix" cmd /c "set TEMP=S:\\&& set TMP=S:\\&& $(win "$large")" >/dev/null 2>&1 || status=$?
+    "$wine_run" "$prefix" cmd /c "set TEMP=S:\\&& set TMP=S:\\&& $(windows "$large")" >/dev/null 2>&1 || status=$?
     [ "$status" = 255 ] || fail "full volume: exit status $status, expected 255 (-1)"
     grep -q "WriteFile(S:\\\\kro" "$small/vantor.log" || fail "full volume: no WriteFile record: $(tr -d '\r' <"$small/vantor.log" | tail -n 3)"
     grep -q "System error \[112\]" "$small/vantor.log" || fail "full volume: not reported as a full disk"
     [ -z "$(ls "$small" | grep -v '^vantor.log$' || true)" ] || fail "full volume: left behind: $(ls "$small")"
     status=0
-    "$wine_run" "$prefix" cmd /c "set TEMP=R:\\&& set TMP=R:\\&& $(win "$build/bin/setup.exe")" >/dev/null 2>&1 || status=$?
+    "$wine_run" "$prefix" cmd /c "set TEMP=R:\\&& set TMP=R:\\&& $(windows "$build/bin/setup.exe")" >/dev/null 2>&1 || status=$?
     [ "$status" = 255 ] || fail "read-only volume: exit status $status, expected 255 (-1)"
     [ -z "$(ls -A "$readonly_volume")" ] || fail "read-only volume: something was written"
     printf 'small-and-read-only-temp\t%s\t%s\t%s\n' \

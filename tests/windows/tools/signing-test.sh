@@ -11,7 +11,6 @@ work=$(mktemp -d "$build/signing.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 # shellcheck source=../../script-checks.sh
 source "$(dirname "$0")/../../script-checks.sh"
-windows() { echo "Z:${1//\//\\}"; }
 stamp() { "$wine_run" "$prefix" "$build/bin/launcher-stamp.exe" "$@"; }
 
 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Setup Launcher Test Signing" \

@@ -19,7 +19,6 @@ cleanup() {
 trap cleanup EXIT
 # shellcheck source=../../script-checks.sh
 source "$(dirname "$0")/../../script-checks.sh"
-windows() { echo "Z:${1//\//\\}"; }
 
 # Smaller than the stub and the payload together.
 mount -t tmpfs -o size=1m tmpfs "$small" || { echo "FAIL: cannot mount a tmpfs"; exit 1; }
