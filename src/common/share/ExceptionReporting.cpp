@@ -33,3 +33,17 @@ void reportException(const CodeSite& site, const std::exception& error) {
 void reportUnknownException(const CodeSite& site) {
     logError(site, L"Unknown exception caught");
 }
+
+void reportCaughtException(const CodeSite& site) noexcept {
+    try {
+        try {
+            throw;
+        } catch (const std::exception& e) {
+            reportException(site, e);
+        } catch (...) {
+            reportUnknownException(site);
+        }
+    } catch (...) {
+        // The report could not be written; nothing more can be done from a destructor.
+    }
+}

@@ -15,6 +15,10 @@
 void reportException(const CodeSite& site, const std::exception& error);
 // ERROR record "Unknown exception caught" at the boundary's site.
 void reportUnknownException(const CodeSite& site);
+// For a destructor's catch-all handler: reports the exception being handled as the boundary pattern does, and
+// swallows whatever the report itself throws (no memory left for the record, say), so that clean-up never
+// ends the process. Call it only inside a handler.
+void reportCaughtException(const CodeSite& site) noexcept;
 // ERROR record with the message at the site's file (last component), line and function, whatever the
 // threshold.
 void logError(const CodeSite& site, const std::wstring& message);

@@ -234,6 +234,21 @@ void moveFile(const std::wstring& source, const std::wstring& target) {
     moveFileImpl(source, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED);
 }
 
+void writeAll(HANDLE file, const void* bytes, DWORD size, const std::wstring& path) {
+    const char* next = static_cast<const char*>(bytes);
+    for (DWORD left = size; left > 0;) {
+        DWORD written = 0;
+        if (!WriteFile(file, next, left, &written, nullptr)) {
+            KRO_THROW_SYSERROR(WriteFile, "WriteFile(" << path << ") failed");
+        }
+        if (written == 0) {
+            KRO_THROW_SYSERROR_CODE(WriteFile, ERROR_DISK_FULL, "WriteFile(" << path << ") failed");
+        }
+        next += written;
+        left -= written;
+    }
+}
+
 bool deleteFile(const std::wstring& path) {
     if (deleteFileImpl(path)) {
         return true;

@@ -55,6 +55,11 @@ void copyFile(const std::wstring& source, const std::wstring& target);
 // first. Throws KroError<SysError> "MoveFileEx(source, target, 3) failed".
 void moveFile(const std::wstring& source, const std::wstring& target);
 
+// Writes all size bytes at the file's position in as few writes as the system takes, continuing a short
+// write. Throws KroError<SysError> "WriteFile(path) failed"; a write that stops without saying why (Wine does
+// so on a full disk) is reported as ERROR_DISK_FULL.
+void writeAll(HANDLE file, const void* bytes, DWORD size, const std::wstring& path);
+
 // Selects the throwing form of deleteFile.
 struct ThrowOnFailure {};
 constexpr ThrowOnFailure throwOnFailure{};

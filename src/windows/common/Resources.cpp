@@ -65,20 +65,8 @@ void Resource::saveToFile(const std::wstring& path) const {
         if (existing.QuadPart != 0 && !SetEndOfFile(file.get())) {
             KRO_THROW_SYSERROR(SetEndOfFile, "SetEndOfFile(" << temporary << ") failed");
         }
-        // Straight from the mapped image, normally in one write: the payload is never copied in memory. A
-        // short write (Wine reports a full disk so) is continued, and the next write tells why it stopped.
-        const char* next = static_cast<const char*>(bytes);
-        for (DWORD left = size; left > 0;) {
-            DWORD written = 0;
-            if (!WriteFile(file.get(), next, left, &written, nullptr)) {
-                KRO_THROW_SYSERROR(WriteFile, "WriteFile(" << temporary << ") failed");
-            }
-            if (written == 0) {
-                KRO_THROW_SYSERROR_CODE(WriteFile, ERROR_DISK_FULL, "WriteFile(" << temporary << ") failed");
-            }
-            next += written;
-            left -= written;
-        }
+        // Straight from the mapped image, normally in one write: the payload is never copied in memory.
+        FileUtils::writeAll(file.get(), bytes, size, temporary);
     }
     FileUtils::moveFile(temporary, path);
     deleter.cancel();
