@@ -1,8 +1,14 @@
+// Facts about the process and the machine, the held temporary directory, and the Windows version classified
+// once before the entry point.
 #include "SysInfo.h"
 
+#include <exception>
 #include <vector>
 
+#include "Dll.h"
+#include "ExceptionReporting.h"
 #include "FileUtils.h"
+#include "Log.h"
 #include "WinErrorHandling.h"
 
 namespace SysInfo {
@@ -52,10 +58,49 @@ std::wstring getSystemDirImpl(seams::SystemDirectoryFunction getSystemDirectory,
     KRO_THROW("Unexpected reply from " << functionName);
 }
 
+using RtlGetVersionFunction = LONG(WINAPI*)(OSVERSIONINFOEXW*);
+using GetVersionExFunction = BOOL(WINAPI*)(OSVERSIONINFOEXW*);
+
+bool initWithRtlGetVersion(OSVERSIONINFOEXW& record, const char* library, const char* name) {
+    const DllFunction<RtlGetVersionFunction> function(Dll(tstrings::TextBuilder() << library),
+                                                      tstrings::TextBuilder() << name, false);
+    if (!function.isAvailable()) {
+        KRO_LOG(ERROR, function.name() << " is not available");
+        return false;
+    }
+    const LONG status = static_cast<RtlGetVersionFunction>(function)(&record);
+    if (status != 0) {
+        KRO_LOG(ERROR, function.name() << "() failed: " << status);
+        return false;
+    }
+    return true;
+}
+
+bool initWithGetVersionEx(OSVERSIONINFOEXW& record, const char* library, const char* name) {
+    const DllFunction<GetVersionExFunction> function(Dll(tstrings::TextBuilder() << library),
+                                                     tstrings::TextBuilder() << name, false);
+    if (!function.isAvailable()) {
+        KRO_LOG(ERROR, function.name() << " is not available");
+        return false;
+    }
+    if (!static_cast<GetVersionExFunction>(function)(&record)) {
+        const DWORD errorCode = GetLastError();
+        KRO_LOG(ERROR, tstrings::unsafe_format(L"%s failed with %s",
+                                               (tstrings::TextBuilder() << name << "()").str().c_str(),
+                                               formatSystemError(errorCode, nullptr).c_str()));
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::wstring getProcessModulePath() {
     return getModulePath(&GetModuleFileNameW, nullptr);
+}
+
+std::wstring getProcessImagePath() {
+    return seams::longPathOf(getProcessModulePath());
 }
 
 std::wstring getCurrentModulePath() {
@@ -73,7 +118,18 @@ HMODULE getCurrentModuleHandle() {
 }
 
 std::wstring getTempDir() {
-    return seams::getTempDir(&GetTempPathW);
+    using TempPath2Function = DWORD(WINAPI*)(DWORD, LPWSTR);
+    const DllFunction<TempPath2Function> tempPath2(Dll(tstrings::TextBuilder() << "kernel32"),
+                                                   tstrings::TextBuilder() << "GetTempPath2W", false);
+    return seams::getTempDir(tempPath2.isAvailable() ? static_cast<TempPath2Function>(tempPath2) : nullptr);
+}
+
+const FileUtils::HeldFolder& heldTempDir() {
+    // Never destroyed: the log writes into it until the very end, exit handlers included. The system closes
+    // the handle when the process ends.
+    static const FileUtils::HeldFolder* const folder =
+        new FileUtils::HeldFolder(FileUtils::HeldFolder::open(getTempDir()));
+    return *folder;
 }
 
 std::wstring getSystemDir() {
@@ -92,7 +148,8 @@ std::wstring getModulePath(ModuleFileNameFunction getModuleFileName, HMODULE mod
     return SysInfo::getModulePath(getModuleFileName, module);
 }
 
-std::wstring getTempDir(TempPathFunction getTempPath) {
+std::wstring getTempDir(TempPathFunction preferred) {
+    const TempPathFunction getTempPath = preferred != nullptr ? preferred : &GetTempPathW;
     std::vector<wchar_t> buffer(initialPathUnits, L'\0');
     const DWORD needed = getTempPath(static_cast<DWORD>(buffer.size()), buffer.data());
     if (needed > buffer.size()) {
@@ -104,6 +161,45 @@ std::wstring getTempDir(TempPathFunction getTempPath) {
 
 std::wstring getSystemDir(SystemDirectoryFunction getSystemDirectory, const char* functionName) {
     return getSystemDirImpl(getSystemDirectory, functionName);
+}
+
+std::wstring longPathOf(const std::wstring& path) {
+    const WinAutoHandle<HANDLE> file(CreateFileW(
+        path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    const std::wstring final =
+        file.get() == INVALID_HANDLE_VALUE ? std::wstring() : FileUtils::finalPathOf(file.get());
+    return final.empty() ? FileUtils::withoutLongPathPrefix(path) : final;
+}
+
+OsVersion classifyOsVersion(DWORD major, DWORD minor) {
+    struct Known {
+        DWORD major, minor;
+        OsVersion version;
+    };
+    static const Known known[] = {{5, 1, WinXP}, {5, 2, WinXP}, {6, 0, WinVista}, {6, 1, Win7},
+                                  {6, 2, Win8},  {6, 3, Win81}, {10, 0, Win10}};
+    for (const Known& k : known) {
+        if (k.major == major && k.minor == minor) {
+            return k.version;
+        }
+    }
+    return major > 5 ? WinNewer : WinOlder;
+}
+
+OsVersion readOsVersion(OSVERSIONINFOEXW& record, const VersionSources& sources) {
+    try {
+        if (!initWithRtlGetVersion(record, sources.rtlLibrary, sources.rtlFunction)) {
+            initWithGetVersionEx(record, sources.versionExLibrary, sources.versionExFunction);
+        }
+    } catch (const std::exception& e) {
+        // Nothing may leave static initialisation: a process that dies before its entry point writes no
+        // record and returns no meaningful code. The record stays as it is (zero: WinOlder).
+        reportException(KRO_CODE_SITE, e);
+    } catch (...) {
+        reportUnknownException(KRO_CODE_SITE);
+    }
+    return classifyOsVersion(record.dwMajorVersion, record.dwMinorVersion);
 }
 
 }  // namespace seams

@@ -5,17 +5,30 @@
 
 #include <string>
 
+#include "FileHandles.h"
+
 namespace SysInfo {
 
 // Full path of the running executable. Throws KroError<SysError> "GetModuleFileName failed".
 std::wstring getProcessModulePath();
+// The running executable's path in long, drive-letter (or UNC) form, links resolved: GetModuleFileNameW gives
+// the form the program was started with, "\\?\C:\..." or an 8.3 short name among them. Falls back to that
+// form, without a "\\?\" prefix, when the file can't be opened. Throws as getProcessModulePath.
+std::wstring getProcessImagePath();
 // Full path of the module that holds the calling code. Throws as getProcessModulePath.
 std::wstring getCurrentModulePath();
 // The module that holds the calling code; its reference count is not raised, so it is never freed.
 // Throws KroError<SysError> "GetModuleHandleExW failed".
 HMODULE getCurrentModuleHandle();
-// The user's temporary directory; empty when the system gives none. Never throws.
+// The user's temporary directory, from GetTempPath2W where kernel32 exports it (for SYSTEM that is
+// C:\Windows\SystemTemp, which only SYSTEM may write to, instead of C:\Windows\Temp, where every user may),
+// else from GetTempPathW; empty when the system gives none. Never throws but for memory.
 std::wstring getTempDir();
+// The temporary directory, opened and held the first time it is asked for and until the process ends: its
+// path() is the final path, links resolved, that every later path into it is built from. Its text is never
+// looked up again, so re-pointing TEMP (a junction, say) after that changes nothing. Holds nothing when the
+// folder can't be opened. Never throws but for memory.
+const FileUtils::HeldFolder& heldTempDir();
 // The Windows system directory. Throws KroError<SysError> "GetSystemDirectory failed", or
 // KroError<std::runtime_error> "Unexpected reply from GetSystemDirectory" when the needed size keeps growing.
 std::wstring getSystemDir();
@@ -43,8 +56,13 @@ using TempPathFunction = DWORD(WINAPI*)(DWORD, LPWSTR);
 using SystemDirectoryFunction = UINT(WINAPI*)(LPWSTR, UINT);
 
 std::wstring getModulePath(ModuleFileNameFunction getModuleFileName, HMODULE module);
-std::wstring getTempDir(TempPathFunction getTempPath);
+// The temporary directory from preferred (GetTempPath2W where it exists), or from GetTempPathW when preferred
+// is null.
+std::wstring getTempDir(TempPathFunction preferred);
 std::wstring getSystemDir(SystemDirectoryFunction getSystemDirectory, const char* functionName);
+// The long, drive-letter form of the path of an existing file (its final path), or the path without a
+// "\\?\" prefix when the file can't be opened.
+std::wstring longPathOf(const std::wstring& path);
 // The table of known versions; any other major version above 5 is WinNewer, the rest WinOlder.
 OsVersion classifyOsVersion(DWORD major, DWORD minor);
 
