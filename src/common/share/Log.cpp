@@ -51,63 +51,44 @@ std::string formatRecord(const LogRecord& r) {
 }
 
 // Opens the log for writing while refusing other writers. The file is never created through a link: a missing
-// name is created with CREATE_NEW, which fails on any existing entry, a dangling link included.
-WinAutoHandle<HANDLE> openExclusive(const std::wstring& path) {
-    constexpr DWORD access = GENERIC_WRITE | FILE_READ_ATTRIBUTES;
-    constexpr DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
+// name is created with FILE_CREATE, which fails on any existing entry, a dangling link included. Ten attempts
+// 1 ms apart; on Windows a 1 ms sleep lasts up to a timer tick (15.6 ms), so a dropped record costs up to
+// about 140 ms.
+WinAutoHandle<HANDLE> openExclusive(HANDLE folder, const std::wstring& name) {
+    FileUtils::OpenRequest request{GENERIC_WRITE | FILE_READ_ATTRIBUTES | SYNCHRONIZE, FILE_SHARE_READ,
+                                   FILE_OPEN, FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT};
     for (int attempt = 0; attempt < openAttempts; ++attempt) {
-        HANDLE file =
-            CreateFileW(path.c_str(), access, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags, nullptr);
-        if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND) {
-            file = CreateFileW(path.c_str(), access, FILE_SHARE_READ, nullptr, CREATE_NEW, flags, nullptr);
+        DWORD error = ERROR_SUCCESS;
+        request.disposition = FILE_OPEN;
+        WinAutoHandle<HANDLE> file = FileUtils::openInFolder(folder, name, request, error);
+        if (!file.owned() && error == ERROR_FILE_NOT_FOUND) {
+            request.disposition = FILE_CREATE;
+            file = FileUtils::openInFolder(folder, name, request, error);
         }
-        if (file != INVALID_HANDLE_VALUE) {
-            return WinAutoHandle<HANDLE>(file);
+        if (file.owned()) {
+            return file;
         }
         Sleep(1);
     }
     return WinAutoHandle<HANDLE>();
 }
 
-std::wstring finalPath(HANDLE handle) {
-    std::vector<wchar_t> buffer(MAX_PATH);
-    for (;;) {
-        const DWORD length = GetFinalPathNameByHandleW(
-            handle, buffer.data(), static_cast<DWORD>(buffer.size()), FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-        if (length == 0) {
-            return {};
-        }
-        if (length < buffer.size()) {
-            return std::wstring(buffer.data(), length);
-        }
-        buffer.resize(length + 1);
-    }
-}
-
-// The final path (links resolved) of the folder that holds the log; empty when it can't be opened.
-std::wstring folderFinalPath(const std::wstring& logPath) {
-    const WinAutoHandle<HANDLE> folder(
-        CreateFileW(FileUtils::getDirectory(logPath).c_str(), FILE_READ_ATTRIBUTES,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                    FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    return folder.get() == INVALID_HANDLE_VALUE ? std::wstring() : finalPath(folder.get());
-}
-
-// True when the open file is a regular file with one link whose final path is the expected one: not a hard
-// link to another file, not reached through a symbolic link or junction.
+// True when the open file is a regular file with one link, and lies at the expected final path when that is
+// known: not a hard link to another file, not a link that the system followed (Wine opens the target of a
+// Unix link even when asked for the link itself).
 bool isOwnRegularFile(HANDLE file, const std::wstring& expectedFinalPath) {
-    // The two small queries, not GetFileInformationByHandle: under Wine that one costs a thousand times more.
+    // The small queries, not GetFileInformationByHandle: under Wine that one costs a thousand times more.
     FILE_STANDARD_INFO standard{};
-    FILE_ATTRIBUTE_TAG_INFO tag{};
-    if (!GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof(standard)) ||
-        !GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof(tag))) {
+    if (!GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof(standard))) {
         return false;
     }
-    if (standard.Directory || standard.NumberOfLinks != 1 ||
-        (tag.FileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+    const DWORD attributes = FileUtils::attributesOf(file);
+    if (standard.Directory || standard.NumberOfLinks != 1 || attributes == INVALID_FILE_ATTRIBUTES ||
+        (attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
         return false;
     }
-    return tstrings::equals(finalPath(file), expectedFinalPath, tstrings::IGNORE_CASE);
+    return expectedFinalPath.empty() ||
+           tstrings::equals(FileUtils::finalPathOf(file), expectedFinalPath, tstrings::IGNORE_CASE);
 }
 
 // A mutex name for the log at this final path: processes that log into the same file share it.
@@ -148,19 +129,6 @@ private:
     bool held_ = false;
 };
 
-std::wstring fullPath(const std::wstring& path) {
-    const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-    if (needed == 0) {
-        return path;
-    }
-    std::vector<wchar_t> buffer(needed);
-    const DWORD length = GetFullPathNameW(path.c_str(), needed, buffer.data(), nullptr);
-    if (length == 0 || length >= needed) {
-        return path;
-    }
-    return std::wstring(buffer.data(), length);
-}
-
 }  // namespace
 
 const wchar_t* logLevelName(int level) {
@@ -179,26 +147,26 @@ const wchar_t* logLevelName(int level) {
 }
 
 FileLogAppender::FileLogAppender(const std::wstring& fileName)
-    : filePath(FileUtils::joinPath(SysInfo::getTempDir(),
-                                   FileUtils::getFileName(fileName.empty() ? L"vantor.log" : fileName))),
-      maxFileSize(defaultMaxFileSize) {}
+    : FileLogAppender(fileName, SysInfo::heldTempDir()) {}
+
+FileLogAppender::FileLogAppender(const std::wstring& fileName, const FileUtils::HeldFolder& folder)
+    : folder(&folder),
+      fileName(FileUtils::getFileName(fileName.empty() ? L"vantor.log" : fileName)),
+      filePath(folder.path().empty() ? std::wstring() : FileUtils::joinPath(folder.path(), this->fileName)),
+      maxFileSize(defaultMaxFileSize) {
+    if (!filePath.empty()) {
+        writerMutex = WinAutoHandle<HANDLE>(CreateMutexW(nullptr, FALSE, writerMutexName(filePath).c_str()));
+    }
+}
 
 void FileLogAppender::append(const LogRecord& record) {
     const std::string bytes = formatRecord(record);
-    if (expectedFinalPath.empty()) {
-        // Resolved once: the check is made on the open handle, so a folder swapped later only makes the
-        // paths differ and the record is dropped.
-        const std::wstring full = fullPath(filePath);
-        const std::wstring folder = folderFinalPath(full);
-        if (!folder.empty()) {
-            expectedFinalPath = FileUtils::joinPath(folder, FileUtils::getFileName(full));
-            writerMutex = WinAutoHandle<HANDLE>(
-                CreateMutexW(nullptr, FALSE, writerMutexName(expectedFinalPath).c_str()));
-        }
+    if (!folder->isHeld()) {
+        return;
     }
     const WriterTurn turn(writerMutex.get());
-    const WinAutoHandle<HANDLE> file = openExclusive(filePath);
-    if (!file.owned() || expectedFinalPath.empty() || !isOwnRegularFile(file.get(), expectedFinalPath)) {
+    const WinAutoHandle<HANDLE> file = openExclusive(folder->handle(), fileName);
+    if (!file.owned() || !isOwnRegularFile(file.get(), filePath)) {
         return;
     }
     LARGE_INTEGER size{};

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "FileHandles.h"
 #include "FunctionName.h"
 #include "WinAutoHandle.h"
 #include "tstrings.h"
@@ -32,26 +33,32 @@ public:
     virtual void append(const LogRecord& record) = 0;
 };
 
-// Appends each record to a file, opening it for that record alone and refusing other writers meanwhile, so
-// that records of several processes never interleave. Writes only into a regular file with a single link:
-// a link planted under the log's name can't make an elevated process append to, or empty, another file.
-// A record that can't be written in ten attempts 1 ms apart is dropped without a report.
+// Appends each record to a file in a held folder, opening it for that record alone (relative to the folder's
+// handle, so only the file's own name is looked up) and refusing other writers meanwhile, so that records of
+// several processes never interleave. Writes only into a regular file with a single link: a link planted
+// under the log's name can't make an elevated process append to, or empty, another file. A record that can't
+// be written in ten attempts 1 ms apart is dropped without a report.
 class FileLogAppender : public LogAppender {
 public:
-    // The file fileName (its directory part dropped; empty means "vantor.log") in the temporary directory.
+    // The file fileName (its directory part dropped; empty means "vantor.log") in the process's held
+    // temporary directory (SysInfo::heldTempDir).
     explicit FileLogAppender(const std::wstring& fileName);
+    // The same in the given held folder, which must outlive the appender.
+    FileLogAppender(const std::wstring& fileName, const FileUtils::HeldFolder& folder);
     void append(const LogRecord& record) override;
 
+    // The file's final path; empty when the folder's final path can't be had (records are written all the
+    // same).
     const std::wstring& path() const { return filePath; }
 
     // A file of this size or larger is emptied before the next record.
     static constexpr std::uint64_t defaultMaxFileSize = 0xA00000;
 
 private:
+    const FileUtils::HeldFolder* folder;
+    std::wstring fileName;
     std::wstring filePath;
     std::uint64_t maxFileSize;
-    // Where the log really lies once links in its folder path are resolved; found on first use.
-    std::wstring expectedFinalPath;
     // Shared by our processes that log into the same file; held while a record is written.
     WinAutoHandle<HANDLE> writerMutex;
 };

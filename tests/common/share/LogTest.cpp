@@ -34,15 +34,13 @@ LogRecord sampleRecord(const std::wstring& message) {
     return record;
 }
 
-// An appender for vantor.log in the given folder (the folder becomes this process's temporary directory while
-// the appender is made).
-FileLogAppender appenderIn(const std::wstring& folder) {
-    const std::wstring previous = SysInfo::getTempDir();
-    SetEnvironmentVariableW(L"TMP", folder.c_str());
-    FileLogAppender appender(L"vantor.log");
-    SetEnvironmentVariableW(L"TMP", previous.c_str());
-    return appender;
-}
+// An appender for vantor.log in the given folder, which it holds.
+struct AppenderIn {
+    explicit AppenderIn(const std::wstring& path)
+        : folder(FileUtils::HeldFolder::open(path)), appender(L"vantor.log", folder) {}
+    FileUtils::HeldFolder folder;
+    FileLogAppender appender;
+};
 
 }  // namespace
 
@@ -81,7 +79,7 @@ TEST(Log, WritesTwoLineRecordsFieldByField) {
 
 TEST(Log, FormatsTheHeaderExactly) {
     const testsupport::ScratchDir scratch;
-    FileLogAppender appender = appenderIn(scratch.path());
+    AppenderIn log(scratch.path());
     LogRecord record = sampleRecord(L"line one\nline two");
     record.time.wYear = 2026;
     record.time.wMonth = 1;
@@ -90,7 +88,7 @@ TEST(Log, FormatsTheHeaderExactly) {
     record.time.wMinute = 5;
     record.time.wSecond = 7;
     record.time.wMilliseconds = 42;
-    appender.append(record);
+    log.appender.append(record);
     EXPECT_EQ(
         "[2026/01/31 09:05:07.042, launcher.exe (PID: 52, TID: 60), Widget:12 (Widget::open)]\r\n"
         "\tINFO: line one\r\nline two\r\n",
@@ -115,16 +113,16 @@ TEST(Log, NamesLevels) {
 
 TEST(Log, EmptiesTheFileOnceItReachesTenMebibytes) {
     const testsupport::ScratchDir scratch;
-    FileLogAppender appender = appenderIn(scratch.path());
+    AppenderIn log(scratch.path());
     const std::wstring path = scratch / L"vantor.log";
     testsupport::writeFileBytes(path, std::string(maxSize - 1, 'x'));
 
-    appender.append(sampleRecord(L"appended"));
+    log.appender.append(sampleRecord(L"appended"));
     const std::string afterFirst = testsupport::readFileBytes(path);
     ASSERT_GT(afterFirst.size(), maxSize) << "a file one byte short of the limit is appended to";
     EXPECT_EQ(std::string(maxSize - 1, 'x'), afterFirst.substr(0, maxSize - 1));
 
-    appender.append(sampleRecord(L"alone"));
+    log.appender.append(sampleRecord(L"alone"));
     const auto records = testsupport::readLog(path);
     ASSERT_EQ(1u, records.size());
     EXPECT_EQ(L"alone", records[0].message);
@@ -174,9 +172,9 @@ TEST(Log, NeverWritesThroughAHardLink) {
     testsupport::writeFileBytes(other, original);
     ASSERT_TRUE(CreateHardLinkW((scratch / L"vantor.log").c_str(), other.c_str(), nullptr));
 
-    FileLogAppender appender = appenderIn(scratch.path());
-    appender.append(sampleRecord(L"one"));
-    appender.append(sampleRecord(L"two"));
+    AppenderIn log(scratch.path());
+    log.appender.append(sampleRecord(L"one"));
+    log.appender.append(sampleRecord(L"two"));
     EXPECT_TRUE(testsupport::readFileBytes(other) == original)
         << "the linked file is neither appended to nor emptied";
 }
@@ -188,14 +186,14 @@ TEST(Log, NeverWritesThroughASymbolicLink) {
     const std::string original = testsupport::readFileBytes(target);
     ASSERT_EQ(maxSize, original.size());
 
-    FileLogAppender appender = appenderIn(folder);
-    appender.append(sampleRecord(L"one"));
-    appender.append(sampleRecord(L"two"));
+    AppenderIn log(folder);
+    log.appender.append(sampleRecord(L"one"));
+    log.appender.append(sampleRecord(L"two"));
     EXPECT_TRUE(testsupport::readFileBytes(target) == original);
 
     // A link whose target does not exist is not created through either.
-    FileLogAppender dangling = appenderIn(fixturesDir() + L"\\dangling-log");
-    dangling.append(sampleRecord(L"one"));
+    AppenderIn dangling(fixturesDir() + L"\\dangling-log");
+    dangling.appender.append(sampleRecord(L"one"));
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES,
               GetFileAttributesW((fixturesDir() + L"\\dangling-target.txt").c_str()));
 }
