@@ -15,7 +15,7 @@ std::wstring closeFailure(const char* call, const void* value, DWORD errorCode) 
 
 }  // namespace
 
-void closeHANDLE(HANDLE handle) {
+void closeHANDLE(HANDLE handle) noexcept {
     if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
         return;
     }
@@ -23,10 +23,15 @@ void closeHANDLE(HANDLE handle) {
         return;
     }
     const DWORD errorCode = GetLastError();
-    KRO_LOG(ERROR, closeFailure("CloseHandle", handle, errorCode));
+    // Closing runs in destructors, also while another error passes: a record that can't be built (no memory
+    // left, say) is given up rather than thrown.
+    try {
+        KRO_LOG(ERROR, closeFailure("CloseHandle", handle, errorCode));
+    } catch (...) {
+    }
 }
 
-void closeRegHandle(HKEY key) {
+void closeRegHandle(HKEY key) noexcept {
     if (key == nullptr) {
         return;
     }
@@ -34,7 +39,11 @@ void closeRegHandle(HKEY key) {
     if (status == ERROR_SUCCESS) {
         return;
     }
-    KRO_LOG(ERROR, closeFailure("RegCloseKey", key, static_cast<DWORD>(status)));
+    try {
+        KRO_LOG(ERROR, closeFailure("RegCloseKey", key, static_cast<DWORD>(status)));
+    } catch (...) {
+        // Given up, as in closeHANDLE.
+    }
 }
 
 RegKey::RegKey(HKEY key, DWORD view, std::wstring name) : key(key), view(view), name(std::move(name)) {

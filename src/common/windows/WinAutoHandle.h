@@ -7,9 +7,9 @@
 #include <utility>
 
 // Close a kernel object or a registry key. Null (and for kernel objects INVALID_HANDLE_VALUE) is left alone;
-// a failed close writes an ERROR record and is never thrown.
-void closeHANDLE(HANDLE handle);
-void closeRegHandle(HKEY key);
+// a failed close writes an ERROR record and is never thrown (nor is a failure to write that record).
+void closeHANDLE(HANDLE handle) noexcept;
+void closeRegHandle(HKEY key) noexcept;
 
 namespace kro {
 inline void closeHandleOf(HANDLE handle) {

@@ -44,6 +44,28 @@ void createDir(const std::wstring& path) {
     KRO_THROW_SYSERROR_CODE(CreateDirectoryW, errorCode, "CreateDirectory(" << path << ") failed");
 }
 
+// Where the first folder that can be created begins: after the share of "\\server\share\a" or
+// "\\?\UNC\server\share\a", after the prefix of "\\?\C:\a" or "\\.\C:\a", and at the start of any other
+// path (a drive root is created silently).
+std::size_t firstFolderAt(const std::wstring& text) {
+    const auto afterShare = [&](std::size_t serverAt) {
+        const std::size_t shareAt = text.find_first_of(L"\\/", serverAt);
+        const std::size_t end =
+            shareAt == std::wstring::npos ? shareAt : text.find_first_of(L"\\/", shareAt + 1);
+        return end == std::wstring::npos ? text.size() : end + 1;
+    };
+    if (text.rfind(L"\\\\?\\UNC\\", 0) == 0) {
+        return afterShare(8);
+    }
+    if (text.rfind(L"\\\\?\\", 0) == 0 || text.rfind(L"\\\\.\\", 0) == 0) {
+        return 4;
+    }
+    if (text.size() >= 2 && (text[0] == L'\\' || text[0] == L'/') && (text[1] == L'\\' || text[1] == L'/')) {
+        return afterShare(2);
+    }
+    return 0;
+}
+
 void moveFileImpl(const std::wstring& source, const std::wstring& target, DWORD flags) {
     const bool folder = isDirectory(source);
     if (!MoveFileExW(source.c_str(), target.empty() ? nullptr : target.c_str(), flags)) {
@@ -213,13 +235,21 @@ std::wstring createTempFile(const std::wstring& prefix, const std::wstring& suff
 }
 
 void createDirectories(const std::wstring& path) {
+    seams::createDirectories(path, &createDir);
+}
+
+namespace seams {
+
+void createDirectories(const std::wstring& path, CreateDirFunction create) {
     const std::wstring text = removeTrailingSeparators(path) + L'\\';
-    for (std::size_t pos = 0; pos < text.size(); ++pos) {
+    for (std::size_t pos = firstFolderAt(text); pos < text.size(); ++pos) {
         if (text[pos] == L'\\' || text[pos] == L'/') {
-            createDir(text.substr(0, pos + 1));
+            create(text.substr(0, pos + 1));
         }
     }
 }
+
+}  // namespace seams
 
 void copyFile(const std::wstring& source, const std::wstring& target) {
     createDirectories(getDirectory(target));
@@ -380,7 +410,12 @@ void DirectoryIterator::findItems(std::vector<std::wstring>& output) {
 ScopedDeleter::ScopedDeleter(bool rebootFallback) : rebootFallback(rebootFallback) {}
 
 ScopedDeleter::~ScopedDeleter() {
-    execute();
+    try {
+        execute();
+    } catch (...) {
+        // A record that could not be built (no memory left, say) must not end the process from here.
+        reportCaughtException(KRO_CODE_SITE);
+    }
 }
 
 void ScopedDeleter::appendFile(const std::wstring& path) {

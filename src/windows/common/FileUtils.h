@@ -46,8 +46,15 @@ std::wstring createTempFile(const std::wstring& prefix, const std::wstring& suff
 // The same with the tick count read from the given function.
 std::wstring createTempFile(const std::wstring& prefix, const std::wstring& suffix,
                             const std::wstring& folder, TickCountFunction tickCount);
-// Creates every missing folder of the path. Throws KroError<SysError> "CreateDirectory(path) failed".
+// Creates every missing folder of the path. The prefixes that are no folders are passed over: the server and
+// share of "\\server\share\a" and "\\?\UNC\server\share\a", and the "\\?\" of "\\?\C:\a". Throws
+// KroError<SysError> "CreateDirectory(path) failed".
 void createDirectories(const std::wstring& path);
+namespace seams {
+// The same with the creation of one folder passed in (given each folder's path with a trailing backslash).
+using CreateDirFunction = void (*)(const std::wstring&);
+void createDirectories(const std::wstring& path, CreateDirFunction create);
+}  // namespace seams
 // Copies a file, never onto an existing target, creating the target's folders first. Throws
 // KroError<SysError> "CopyFile(source, target, 1) failed".
 void copyFile(const std::wstring& source, const std::wstring& target);

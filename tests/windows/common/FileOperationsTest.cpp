@@ -210,6 +210,35 @@ TEST(FileOperations, DirectoriesAreCreatedAndDeletedWithRecords) {
         << blocked;
 }
 
+namespace {
+
+std::vector<std::wstring> createdFolders;
+void recordFolder(const std::wstring& path) {
+    createdFolders.push_back(path);
+}
+
+}  // namespace
+
+TEST(FileOperations, DirectoryChainsSkipPrefixesThatAreNoFolders) {
+    const struct {
+        std::wstring path;
+        std::vector<std::wstring> folders;
+    } rows[] = {
+        {L"C:\\a\\b", {L"C:\\", L"C:\\a\\", L"C:\\a\\b\\"}},
+        {L"\\\\server\\share\\a\\b", {L"\\\\server\\share\\a\\", L"\\\\server\\share\\a\\b\\"}},
+        {L"\\\\?\\C:\\a", {L"\\\\?\\C:\\", L"\\\\?\\C:\\a\\"}},
+        {L"\\\\?\\UNC\\server\\share\\a", {L"\\\\?\\UNC\\server\\share\\a\\"}},
+    };
+    for (const auto& row : rows) {
+        createdFolders.clear();
+        FileUtils::seams::createDirectories(row.path, &recordFolder);
+        EXPECT_EQ(row.folders, createdFolders) << tstrings::toMultiByte(row.path);
+    }
+    const ScratchDir scratch;
+    FileUtils::createDirectories(L"\\\\?\\" + scratch / L"x\\y");
+    EXPECT_TRUE(FileUtils::isDirectory(scratch / L"x\\y"));
+}
+
 TEST(FileOperations, RebootFallbackSchedulesWhatIsLeft) {
     const ScratchDir scratch;
     const std::wstring file = scratch / L"busy.tmp";
