@@ -1,7 +1,9 @@
 // The demo installer: a stand-in for a product's installer. It records what it received into the file named
 // by the environment variable DEMO_INSTALLER_REPORT (UTF-8, one "key=value" a line, values escaped: \\ \t \r
 // \n), prints the same to its output, and exits with the code given by "/exit=N" (decimal or 0x hex; 0
-// without). "/sleep=MS" makes it wait that long first; "/crash" makes it end with an access violation.
+// without). "/touch=NAME" first creates the file NAME in its working directory; after the report,
+// "/waitfor=PATH" waits (at most a minute) until the file PATH exists and "/sleep=MS" waits that long;
+// "/crash" makes it end with an access violation.
 //
 //   exit=N            the exit code it will return
 //   arg=...           each argument after its own path, as the C runtime parsed it
@@ -99,15 +101,24 @@ int wmain(int argc, wchar_t** argv) {
     DWORD exitCode = 0;
     DWORD sleepMs = 0;
     bool crash = false;
+    std::wstring touch;
+    std::wstring waitFor;
     for (int i = 1; i < argc; ++i) {
         const std::wstring argument = argv[i];
         if (argument.rfind(L"/exit=", 0) == 0) {
             exitCode = std::wcstoul(argument.c_str() + 6, nullptr, 0);
         } else if (argument.rfind(L"/sleep=", 0) == 0) {
             sleepMs = std::wcstoul(argument.c_str() + 7, nullptr, 0);
+        } else if (argument.rfind(L"/touch=", 0) == 0) {
+            touch = argument.substr(7);
+        } else if (argument.rfind(L"/waitfor=", 0) == 0) {
+            waitFor = argument.substr(9);
         } else if (argument == L"/crash") {
             crash = true;
         }
+    }
+    if (!touch.empty()) {
+        CloseHandle(CreateFileW(touch.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
     }
     std::string report = "exit=" + std::to_string(exitCode) + "\n";
     for (int i = 1; i < argc; ++i) {
@@ -125,10 +136,19 @@ int wmain(int argc, wchar_t** argv) {
     std::fwrite(report.data(), 1, report.size(), stdout);
     const DWORD length = GetEnvironmentVariableW(L"DEMO_INSTALLER_REPORT", buffer, 32768);
     if (length > 0 && length < 32768) {
-        if (FILE* file = _wfopen(buffer, L"wb")) {
+        // Written under another name and moved into place, so that a test waiting for it never reads half.
+        const std::wstring reportPath = buffer;
+        const std::wstring partPath = reportPath + L".part";
+        if (FILE* file = _wfopen(partPath.c_str(), L"wb")) {
             std::fwrite(report.data(), 1, report.size(), file);
             std::fclose(file);
+            MoveFileExW(partPath.c_str(), reportPath.c_str(), MOVEFILE_REPLACE_EXISTING);
         }
+    }
+    for (int waited = 0;
+         !waitFor.empty() && waited < 60000 && GetFileAttributesW(waitFor.c_str()) == INVALID_FILE_ATTRIBUTES;
+         waited += 10) {
+        Sleep(10);
     }
     Sleep(sleepMs);
     if (crash) {

@@ -4,6 +4,9 @@
 set -euo pipefail
 dir=$1
 rm -rf "$dir"
+# A test process holds its temporary folder until it ends (the launcher's code holds TEMP), so it can't
+# remove that folder itself: the empty folders of the last run go here.
+rm -rf "$(dirname "$dir")"/wineprefix/drive_c/users/*/Temp/kro-tests
 mkdir -p "$dir/symlink-log" "$dir/dangling-log"
 head -c 10485760 /dev/zero | tr '\0' 't' >"$dir/symlink-target.txt"
 ln -s ../symlink-target.txt "$dir/symlink-log/vantor.log"

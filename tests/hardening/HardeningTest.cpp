@@ -22,9 +22,11 @@
 #include "WinAutoHandle.h"
 #include "tstrings.h"
 
+using testsupport::kroEntries;
 using testsupport::LauncherRun;
 using testsupport::LauncherRunOptions;
 using testsupport::runLauncher;
+using testsupport::waitForFile;
 
 namespace {
 
@@ -36,30 +38,8 @@ void recordResult(const std::string& name, const std::string& tried, const std::
     testsupport::writeFileBytes(path, name + "\t" + tried + "\t" + held + "\t" + counts + "\n");
 }
 
-bool waitForFile(const std::wstring& path) {
-    for (int waited = 0; waited < 60000; waited += 10) {
-        if (FileUtils::pathExists(path)) {
-            return true;
-        }
-        Sleep(10);
-    }
-    return false;
-}
-
 bool refused(DWORD error) {
     return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED;
-}
-
-// The kro entries of a folder.
-std::vector<std::wstring> kroEntries(const std::wstring& folder) {
-    std::vector<std::wstring> entries, kro;
-    FileUtils::DirectoryIterator(folder, false, true, true).findItems(entries);
-    for (const std::wstring& entry : entries) {
-        if (FileUtils::getFileName(entry).rfind(L"kro", 0) == 0) {
-            kro.push_back(entry);
-        }
-    }
-    return kro;
 }
 
 }  // namespace
@@ -71,6 +51,7 @@ TEST(Hardening, TheHeldInstallerCannotBeSwapped) {
     options.environment = {{L"TEMP", temp.path()},
                            {L"TMP", temp.path()},
                            {L"KRO_TEST_PAUSE_DIR", pause.path()},
+                           {L"KRO_TEST_PAUSE_AT", L"installer-written"},
                            {L"DEMO_INSTALLER_REPORT", pause / L"report.txt"}};
     testsupport::RunningProcess launcher =
         testsupport::startProcess(testsupport::binPath(L"setup-hooks.exe"), {L"/exit=9"}, options);
@@ -215,8 +196,10 @@ TEST(Hardening, SquattedNamesAreNeverReused) {
     const testsupport::ScratchDir temp(L"squat");
     const testsupport::ScratchDir pause(L"squat-pause");
     testsupport::ProcessOptions options;
-    options.environment = {
-        {L"TEMP", temp.path()}, {L"TMP", temp.path()}, {L"KRO_TEST_PAUSE_BEFORE_DIR", pause.path()}};
+    options.environment = {{L"TEMP", temp.path()},
+                           {L"TMP", temp.path()},
+                           {L"KRO_TEST_PAUSE_DIR", pause.path()},
+                           {L"KRO_TEST_PAUSE_AT", L"before-directory"}};
     testsupport::RunningProcess launcher =
         testsupport::startProcess(testsupport::binPath(L"setup-hooks.exe"), {L"/exit=8"}, options);
     ASSERT_TRUE(waitForFile(pause / L"paused.txt"));
@@ -247,7 +230,7 @@ TEST(Hardening, SquattedNamesAreNeverReused) {
     if (exitCode == 0xFFFFFFFFu) {
         ASSERT_FALSE(records.empty());
         EXPECT_NE(std::wstring::npos,
-                  records.back().message.find(L"createTempFile(kro, .tmp, " + temp.path() + L") failed"));
+                  records.back().message.find(L"No free name for the secure directory in " + temp.path()));
     }
     const std::vector<std::wstring> entries = kroEntries(temp.path());
     EXPECT_EQ(static_cast<std::size_t>(squatted), entries.size()) << "nothing reused, nothing partial left";
@@ -366,9 +349,9 @@ TEST(Hardening, ThirtyTwoLaunchersAtOnce) {
     const auto records = testsupport::readLog(temp / L"vantor.log");
     std::set<std::wstring> directories;
     for (const auto& record : records) {
-        if (record.message.rfind(L"Moved '", 0) == 0) {
-            directories.insert(
-                FileUtils::getDirectory(record.message.substr(7, record.message.find(L"' file") - 7)));
+        const std::wstring& m = record.message;
+        if (m.rfind(L"Created [", 0) == 0 && m.find(L"] directory") == m.size() - 11) {
+            directories.insert(m.substr(9, m.size() - 20));
         }
     }
     EXPECT_EQ(static_cast<std::size_t>(count), directories.size()) << "32 distinct secure directories";

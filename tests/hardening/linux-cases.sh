@@ -29,7 +29,7 @@ outside=$work/outside
 mkdir -p "$outside" "$work/pause"
 printf precious >"$outside/keep.txt"
 rm -f "$temp/vantor.log"
-KRO_TEST_PAUSE_DIR=$(windows "$work/pause") "$wine_run" "$prefix" "$build/bin/exit-code-runner.exe" \
+KRO_TEST_PAUSE_DIR=$(windows "$work/pause") KRO_TEST_PAUSE_AT=installer-written "$wine_run" "$prefix" "$build/bin/exit-code-runner.exe" \
     "$build/bin/setup-hooks.exe" /exit=3 >"$work/link-run.txt" 2>&1 &
 runner=$!
 for _ in $(seq 1 600); do [ -e "$work/pause/paused.txt" ] && break; sleep 0.1; done

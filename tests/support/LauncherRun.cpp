@@ -1,6 +1,10 @@
 #include "LauncherRun.h"
 
+#include <gtest/gtest.h>
+#include <tlhelp32.h>
+
 #include "FileUtils.h"
+#include "WinAutoHandle.h"
 #include "tstrings.h"
 
 namespace testsupport {
@@ -56,7 +60,7 @@ DemoReport readDemoReport(const std::wstring& path) {
 LauncherRun runLauncher(const std::wstring& launcher, const std::vector<std::wstring>& arguments,
                         LauncherRunOptions options) {
     const ScratchDir scratch(L"run");
-    const std::wstring temp = scratch / L"temp";
+    const std::wstring temp = options.tempDir.empty() ? scratch / L"temp" : options.tempDir;
     CreateDirectoryW(temp.c_str(), nullptr);
     const std::wstring reportPath = scratch / L"report.txt";
     options.process.environment[L"TEMP"] = temp;
@@ -76,6 +80,67 @@ LauncherRun runLauncher(const std::wstring& launcher, const std::vector<std::wst
         }
     }
     return run;
+}
+
+std::vector<std::wstring> kroEntries(const std::wstring& folder) {
+    std::vector<std::wstring> entries, kro;
+    FileUtils::DirectoryIterator(folder, false, true, true).findItems(entries);
+    for (const std::wstring& entry : entries) {
+        if (FileUtils::getFileName(entry).rfind(L"kro", 0) == 0) {
+            kro.push_back(entry);
+        }
+    }
+    return kro;
+}
+
+bool waitForFile(const std::wstring& path) {
+    for (int waited = 0; waited < 60000; waited += 10) {
+        if (FileUtils::pathExists(path)) {
+            return true;
+        }
+        Sleep(10);
+    }
+    return false;
+}
+
+std::vector<DWORD> childProcessIds(DWORD parentId) {
+    std::vector<DWORD> children;
+    const WinAutoHandle<HANDLE> snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
+         more = Process32NextW(snapshot.get(), &entry)) {
+        if (entry.th32ParentProcessID == parentId) {
+            children.push_back(entry.th32ProcessID);
+        }
+    }
+    return children;
+}
+
+namespace {
+
+ProcessOptions withPause(ProcessOptions options, const std::wstring& pauseDir, const wchar_t* moment) {
+    options.environment[L"KRO_TEST_PAUSE_DIR"] = pauseDir;
+    options.environment[L"KRO_TEST_PAUSE_AT"] = moment;
+    return options;
+}
+
+}  // namespace
+
+PausedLauncher::PausedLauncher(const std::wstring& launcher, const std::vector<std::wstring>& arguments,
+                               const wchar_t* moment, ProcessOptions options)
+    : pauseDir(L"pause"),
+      process(startProcess(launcher, arguments, withPause(options, pauseDir.path(), moment))) {}
+
+std::wstring PausedLauncher::waitForPause() {
+    const std::wstring paused = pauseDir / L"paused.txt";
+    EXPECT_TRUE(waitForFile(paused)) << "the launcher never paused";
+    return tstrings::fromMultiByte(readFileBytes(paused));
+}
+
+DWORD PausedLauncher::finish() {
+    writeFileBytes(pauseDir / L"continue", "");
+    return process.wait();
 }
 
 std::vector<std::wstring> messagesOf(const std::vector<ParsedRecord>& records) {

@@ -23,6 +23,7 @@ DemoReport readDemoReport(const std::wstring& path);
 
 struct LauncherRunOptions {
     ProcessOptions process;  // TEMP, TMP and DEMO_INSTALLER_REPORT are set by the run
+    std::wstring tempDir;    // TEMP of the run; empty: a fresh folder, removed afterwards
 };
 
 struct LauncherRun {
@@ -33,12 +34,37 @@ struct LauncherRun {
     std::wstring tempDir;
 };
 
-// Runs launcher with the arguments in a fresh temporary directory (removed afterwards) and collects the
-// results.
+// Runs launcher with the arguments in its temporary directory and collects the results.
 LauncherRun runLauncher(const std::wstring& launcher, const std::vector<std::wstring>& arguments,
                         LauncherRunOptions options = {});
 
 // The messages of the records, "LEVEL: message" each.
 std::vector<std::wstring> messagesOf(const std::vector<ParsedRecord>& records);
+
+// The entries of a folder whose names start with "kro", as full paths.
+std::vector<std::wstring> kroEntries(const std::wstring& folder);
+
+// Waits (at most a minute) until the path exists.
+bool waitForFile(const std::wstring& path);
+
+// The ids of the running processes whose parent is the given process.
+std::vector<DWORD> childProcessIds(DWORD parentId);
+
+// A test-build launcher that pauses at one moment (see the launcher's test hooks): the test acts while it
+// waits, then lets it go on.
+class PausedLauncher {
+public:
+    PausedLauncher(const std::wstring& launcher, const std::vector<std::wstring>& arguments,
+                   const wchar_t* moment, ProcessOptions options);
+    // Waits until the launcher pauses and returns the path it names there; fails the test if it never does.
+    std::wstring waitForPause();
+    // Lets it go on and returns its exit code.
+    DWORD finish();
+    HANDLE handle() const { return process.handle(); }
+
+private:
+    ScratchDir pauseDir;
+    RunningProcess process;
+};
 
 }  // namespace testsupport

@@ -8,9 +8,12 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <new>
 #include <utility>
 
 #include "CommandLine.h"
+#include "Dll.h"
+#include "Log.h"
 #include "SysInfo.h"
 #include "WinAutoHandle.h"
 #include "tstrings.h"
@@ -270,6 +273,16 @@ DWORD RunningProcess::wait() {
     return exitCode;
 }
 
+bool RunningProcess::waitAtMost(DWORD ms, DWORD& exitCode) {
+    if (WaitForSingleObject(process_, ms) != WAIT_OBJECT_0) {
+        TerminateProcess(process_, 1);
+        WaitForSingleObject(process_, INFINITE);
+        return false;
+    }
+    exitCode = wait();
+    return true;
+}
+
 RunningProcess startProcess(const std::wstring& program, const std::vector<std::wstring>& arguments,
                             const ProcessOptions& options) {
     std::wstring commandLine = launcher::quoteArgument(program);
@@ -291,6 +304,10 @@ RunningProcess startProcess(const std::wstring& program, const std::vector<std::
         startup.dwFlags = STARTF_USESTDHANDLES;
         startup.hStdOutput = output.get();
         startup.hStdError = output.get();
+    }
+    std::wstring desktop = options.desktop;
+    if (!desktop.empty()) {
+        startup.lpDesktop = &desktop[0];
     }
     const BOOL inherit = output.owned() ? TRUE : FALSE;
     const auto startOnce = [&]() -> BOOL {
@@ -330,6 +347,61 @@ RunningProcess startProcess(const std::wstring& program, const std::vector<std::
         return RunningProcess(nullptr, nullptr);
     }
     return RunningProcess(info.hProcess, info.hThread);
+}
+
+namespace {
+
+// user32, bound when a test needs it: loaded at start it would bring version.dll into every test process.
+template <class Signature>
+Signature user32Function(const char* name) {
+    static const Dll user32(tstrings::TextBuilder() << "user32");
+    return reinterpret_cast<Signature>(reinterpret_cast<void*>(user32.getFunction(name, true)));
+}
+
+}  // namespace
+
+struct ThrowingLog::Appender : LogAppender {
+    void append(const LogRecord&) override { throw std::bad_alloc(); }
+};
+
+ThrowingLog::ThrowingLog() : appender_(new Appender), previous_(Logger::instance().appender) {
+    Logger::instance().appender = appender_;
+}
+
+ThrowingLog::~ThrowingLog() {
+    Logger::instance().appender = static_cast<LogAppender*>(previous_);
+    delete appender_;
+}
+
+InvisibleDesktop::InvisibleDesktop() {
+    using CreateStationFunction = HWINSTA(WINAPI*)(LPCWSTR, DWORD, ACCESS_MASK, LPSECURITY_ATTRIBUTES);
+    using GetStationFunction = HWINSTA(WINAPI*)();
+    using SetStationFunction = BOOL(WINAPI*)(HWINSTA);
+    using CreateDesktopFunction =
+        HDESK(WINAPI*)(LPCWSTR, LPCWSTR, void*, DWORD, ACCESS_MASK, LPSECURITY_ATTRIBUTES);
+    const std::wstring stationName = L"kro-invisible-" + std::to_wstring(GetCurrentProcessId());
+    station_ = user32Function<CreateStationFunction>("CreateWindowStationW")(stationName.c_str(), 0,
+                                                                             WINSTA_ALL_ACCESS, nullptr);
+    EXPECT_NE(nullptr, station_) << "CreateWindowStationW: " << GetLastError();
+    // A desktop is created on the calling process's window station.
+    const HWINSTA own = user32Function<GetStationFunction>("GetProcessWindowStation")();
+    user32Function<SetStationFunction>("SetProcessWindowStation")(station_);
+    desktop_ = user32Function<CreateDesktopFunction>("CreateDesktopW")(L"Default", nullptr, nullptr, 0,
+                                                                       GENERIC_ALL, nullptr);
+    user32Function<SetStationFunction>("SetProcessWindowStation")(own);
+    EXPECT_NE(nullptr, desktop_) << "CreateDesktopW: " << GetLastError();
+    name_ = stationName + L"\\Default";
+}
+
+InvisibleDesktop::~InvisibleDesktop() {
+    using CloseDesktopFunction = BOOL(WINAPI*)(HDESK);
+    using CloseStationFunction = BOOL(WINAPI*)(HWINSTA);
+    if (desktop_ != nullptr) {
+        user32Function<CloseDesktopFunction>("CloseDesktop")(desktop_);
+    }
+    if (station_ != nullptr) {
+        user32Function<CloseStationFunction>("CloseWindowStation")(station_);
+    }
 }
 
 ProcessResult runProcess(const std::wstring& program, const std::vector<std::wstring>& arguments,

@@ -64,6 +64,20 @@ std::vector<IMAGE_SECTION_HEADER*> sectionsNamed(std::string& image, const std::
 // Checks that the image file's header checksum is set and is the one the system computes for the file.
 void expectChecksumHolds(const std::wstring& path);
 
+// While it lives, every log record throws (as a record that can't be built for want of memory would).
+class ThrowingLog {
+public:
+    ThrowingLog();
+    ~ThrowingLog();
+    ThrowingLog(const ThrowingLog&) = delete;
+    ThrowingLog& operator=(const ThrowingLog&) = delete;
+
+private:
+    struct Appender;
+    Appender* appender_;
+    void* previous_;
+};
+
 // A process run to its end.
 struct ProcessResult {
     DWORD exitCode = 0;
@@ -77,6 +91,25 @@ struct ProcessOptions {
     bool notElevated = false;
     // When set, the child's standard output and error both go to this file (created or emptied).
     std::wstring outputPath;
+    // When set, the window station and desktop the child starts on ("station\\desktop").
+    std::wstring desktop;
+};
+
+// A new window station, invisible as those of services and scheduled tasks are, with one desktop on it; both
+// closed when the object goes.
+class InvisibleDesktop {
+public:
+    InvisibleDesktop();
+    ~InvisibleDesktop();
+    InvisibleDesktop(const InvisibleDesktop&) = delete;
+    InvisibleDesktop& operator=(const InvisibleDesktop&) = delete;
+    // "station\\desktop", for ProcessOptions::desktop.
+    const std::wstring& name() const { return name_; }
+
+private:
+    HWINSTA station_ = nullptr;
+    HDESK desktop_ = nullptr;
+    std::wstring name_;
 };
 
 // A started process; wait() blocks until it ends and returns its exit code.
@@ -87,6 +120,8 @@ public:
     RunningProcess(const RunningProcess&) = delete;
     ~RunningProcess();
     DWORD wait();
+    // Waits at most ms; a process still running then is ended, and the result is false.
+    bool waitAtMost(DWORD ms, DWORD& exitCode);
     HANDLE handle() const { return process_; }
 
 private:

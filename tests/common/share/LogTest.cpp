@@ -36,8 +36,9 @@ LogRecord sampleRecord(const std::wstring& message) {
 
 // An appender for vantor.log in the given folder, which it holds.
 struct AppenderIn {
-    explicit AppenderIn(const std::wstring& path)
-        : folder(FileUtils::HeldFolder::open(path)), appender(L"vantor.log", folder) {}
+    explicit AppenderIn(const std::wstring& path,
+                        FileUtils::FinalPathFunction getFinalPath = &GetFinalPathNameByHandleW)
+        : folder(FileUtils::HeldFolder::open(path, getFinalPath)), appender(L"vantor.log", folder) {}
     FileUtils::HeldFolder folder;
     FileLogAppender appender;
 };
@@ -196,4 +197,26 @@ TEST(Log, NeverWritesThroughASymbolicLink) {
     dangling.appender.append(sampleRecord(L"one"));
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES,
               GetFileAttributesW((fixturesDir() + L"\\dangling-target.txt").c_str()));
+}
+
+namespace {
+
+DWORD WINAPI noFinalPath(HANDLE, LPWSTR, DWORD, DWORD) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return 0;
+}
+
+}  // namespace
+
+TEST(Log, KeepsEveryRecordWhenTheFolderHasNoFinalPath) {
+    // Some RAM-disk and network drivers give no final path at all: the file is still the regular one with a
+    // single link, opened in the held folder.
+    const testsupport::ScratchDir scratch;
+    AppenderIn log(scratch.path(), &noFinalPath);
+    EXPECT_EQ(L"", log.appender.path());
+    log.appender.append(sampleRecord(L"one"));
+    log.appender.append(sampleRecord(L"two"));
+    const auto records = testsupport::readLog(scratch / L"vantor.log");
+    ASSERT_EQ(2u, records.size());
+    EXPECT_EQ(L"two", records[1].message);
 }

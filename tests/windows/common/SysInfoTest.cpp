@@ -150,3 +150,38 @@ TEST(SysInfo, RealQueries) {
     EXPECT_TRUE(FileUtils::isDirectory(temp));
     EXPECT_TRUE(SysInfo::isNativeAmd64());
 }
+
+TEST(SysInfo, TempDirFallsBackToGetTempPathWWithoutGetTempPath2W) {
+    wchar_t buffer[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, buffer);
+    EXPECT_EQ(FileUtils::removeTrailingSeparators(buffer), SysInfo::seams::getTempDir(nullptr));
+    // Wine's kernel32 exports no GetTempPath2W: the real query is GetTempPathW's answer.
+    EXPECT_EQ(SysInfo::seams::getTempDir(nullptr), SysInfo::getTempDir());
+}
+
+TEST(SysInfo, PathsInLongDriveLetterForm) {
+    const std::pair<std::wstring, std::wstring> prefixes[] = {
+        {L"\\\\?\\C:\\a\\b", L"C:\\a\\b"},
+        {L"\\\\?\\UNC\\server\\share\\a", L"\\\\server\\share\\a"},
+        {L"\\\\?\\Volume{1}\\a", L"\\\\?\\Volume{1}\\a"},
+        {L"\\\\server\\share\\a", L"\\\\server\\share\\a"},
+        {L"C:\\a", L"C:\\a"},
+    };
+    for (const auto& [given, expected] : prefixes) {
+        EXPECT_EQ(expected, FileUtils::withoutLongPathPrefix(given)) << tstrings::toMultiByte(given);
+    }
+
+    const testsupport::ScratchDir scratch;
+    const std::wstring folder = scratch / L"Long Folder Name";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring file = folder + L"\\setup.exe";
+    testsupport::writeFileBytes(file, "MZ");
+    wchar_t shortForm[MAX_PATH] = {};
+    ASSERT_NE(0u, GetShortPathNameW(file.c_str(), shortForm, MAX_PATH));
+    ASSERT_NE(file, shortForm);
+    for (const std::wstring& form : {file, L"\\\\?\\" + file, std::wstring(shortForm)}) {
+        EXPECT_EQ(file, SysInfo::seams::longPathOf(form)) << tstrings::toMultiByte(form);
+    }
+    EXPECT_EQ(L"C:\\missing\\x.exe", SysInfo::seams::longPathOf(L"\\\\?\\C:\\missing\\x.exe"));
+    EXPECT_EQ(SysInfo::getProcessModulePath(), SysInfo::getProcessImagePath());
+}

@@ -11,6 +11,7 @@
 
 #include "CommandLine.h"
 #include "Dll.h"
+#include "FileHandles.h"
 #include "FileUtils.h"
 #include "KroError.h"
 #include "WinAutoHandle.h"
@@ -34,13 +35,29 @@ inline std::wstring getCommandLine(const std::wstring& childPath, int argc = __a
     return commandLine;
 }
 
+using ImageNameFunction = BOOL(WINAPI*)(HANDLE, DWORD, LPWSTR, PDWORD);
+
+// The path of the program a process runs, as the system started it ("C:\..."); empty when it can't be read.
+inline std::wstring imagePathOf(HANDLE process, ImageNameFunction queryImageName) {
+    std::wstring buffer(32768, L'\0');
+    DWORD size = static_cast<DWORD>(buffer.size());
+    if (!queryImageName(process, 0, &buffer[0], &size)) {
+        return {};
+    }
+    buffer.resize(size);
+    return FileUtils::withoutLongPathPrefix(buffer);
+}
+
 // Starts the child from its own folder with the launcher's environment and no inherited handles, waits
-// without a time limit and returns its exit code. imageLock, the handle that keeps the child's file from
-// change, is released as soon as CreateProcessW has returned. Throws KroError<SysError> "CreateProcess
-// failed", "WaitForSingleObject failed" or "GetExitCodeProcess failed", and the binding errors of
-// PeekMessageW.
+// without a time limit and returns its exit code. installer is the child's file, held against change since it
+// was written: the child is started suspended, and runs only if the program the system started is that file
+// (its final path); otherwise it is ended before it runs a single instruction of its own. The hold goes once
+// the child runs. Throws KroError<SysError> "CreateProcess failed", "ResumeThread failed",
+// "WaitForSingleObject failed" or "GetExitCodeProcess failed", KroError<std::runtime_error> when the started
+// program is not the installer, and the binding errors of PeekMessageW.
 inline DWORD execProcessWaitForFinish(const std::wstring& childPath, const std::wstring& commandLine,
-                                      WinAutoHandle<HANDLE> imageLock = WinAutoHandle<HANDLE>()) {
+                                      WinAutoHandle<HANDLE> installer,
+                                      ImageNameFunction queryImageName = &QueryFullProcessImageNameW) {
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
@@ -56,15 +73,27 @@ inline DWORD execProcessWaitForFinish(const std::wstring& childPath, const std::
     static_cast<PeekMessageFunction>(peekMessage)(&message, nullptr, 0, 0, PM_NOREMOVE);
 
     const std::wstring workingDirectory = FileUtils::getDirectory(childPath);
-    const BOOL started = CreateProcessW(childPath.c_str(), buffer.data(), nullptr, nullptr, FALSE,
-                                        CREATE_NO_WINDOW, nullptr, workingDirectory.c_str(), &startup, &info);
-    const DWORD startError = GetLastError();
-    imageLock.reset();
-    if (!started) {
-        KRO_THROW_SYSERROR_CODE(CreateProcessW, startError, "CreateProcess failed");
+    if (!CreateProcessW(childPath.c_str(), buffer.data(), nullptr, nullptr, FALSE,
+                        CREATE_NO_WINDOW | CREATE_SUSPENDED, nullptr, workingDirectory.c_str(), &startup,
+                        &info)) {
+        KRO_THROW_SYSERROR(CreateProcessW, "CreateProcess failed");
     }
     const WinAutoHandle<HANDLE> process(info.hProcess);
     const WinAutoHandle<HANDLE> thread(info.hThread);
+    const std::wstring written = FileUtils::finalPathOf(installer.get());
+    const std::wstring started = imagePathOf(process.get(), queryImageName);
+    if (written.empty() || !tstrings::equals(started, written, tstrings::IGNORE_CASE)) {
+        TerminateProcess(process.get(), ERROR_ACCESS_DENIED);
+        WaitForSingleObject(process.get(), INFINITE);
+        KRO_THROW("The started program [" << started << "] is not the installer that was written [" << written
+                                          << "]: it was ended before it ran");
+    }
+    if (ResumeThread(thread.get()) == static_cast<DWORD>(-1)) {
+        const DWORD errorCode = GetLastError();
+        TerminateProcess(process.get(), ERROR_ACCESS_DENIED);
+        KRO_THROW_SYSERROR_CODE(ResumeThread, errorCode, "ResumeThread failed");
+    }
+    installer.reset();
     const DWORD wait = WaitForSingleObject(process.get(), INFINITE);
     if (wait != WAIT_OBJECT_0) {
         KRO_THROW_SYSERROR_CODE(WaitForSingleObject, wait, "WaitForSingleObject failed");

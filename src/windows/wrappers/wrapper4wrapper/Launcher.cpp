@@ -25,53 +25,38 @@
 
 namespace {
 
-// Holds the secure directory against rename and deletion by others while the sequence runs, and removes it
-// with everything in it when the sequence ends, however it ends. A program that has just ended can hold its
-// image or working directory a moment longer (security software on Windows holds a new executable longer
-// still), so what is left is tried again every 2 ms for up to 5 s before it is given up.
-class SecureDirectoryRemoval {
-public:
-    explicit SecureDirectoryRemoval(const std::wstring& path)
-        : path(path), deleter(false), hold((deleter.appendDirectory(path), FileUtils::openLocked(path))) {}
-    ~SecureDirectoryRemoval() {
-        hold.reset();
-        deleter.execute();
-        for (int retry = 0; retry < maxRetries && FileUtils::pathExists(path); ++retry) {
-            Sleep(retryDelayMs);
-            deleter.appendDirectory(path);
-            deleter.execute();
-        }
-    }
-    SecureDirectoryRemoval(const SecureDirectoryRemoval&) = delete;
-    SecureDirectoryRemoval& operator=(const SecureDirectoryRemoval&) = delete;
-
-private:
-    static constexpr int retryDelayMs = 2;
-    static constexpr int maxRetries = 2500;
-
-    std::wstring path;
-    FileUtils::ScopedDeleter
-        deleter;  // built before the hold: a failure to take the hold still removes the folder
-    WinAutoHandle<HANDLE> hold;
-};
+// The longest path from which Windows starts a program (CreateProcessW takes no longer one).
+constexpr std::size_t longestStartablePath = MAX_PATH - 1;
 
 int run() {
     int exitCode = -1;
     try {
         if (!security::isProcessElevated()) {
-            if (!isSilentInstall()) {
+            // Nobody would see a notice on an invisible window station (a service, a scheduled task): there
+            // MessageBoxW never returns, so the run ends as a silent one.
+            if (!isSilentInstall() && isWindowStationVisible()) {
                 showAdminErrorMessageBox();
             }
             KRO_LOG(ERROR, "Administrator privileges are required to run this application, exiting.");
             return exitCode;
         }
-        KRO_TEST_HOOK(beforeSecureDirectory());
-        const std::wstring secureDirectory = createSecureDirectory();
-        const SecureDirectoryRemoval removal(secureDirectory);
-        const std::wstring ownFileName = FileUtils::getFileName(SysInfo::getProcessModulePath());
-        const std::wstring childPath = FileUtils::joinPath(secureDirectory, ownFileName);
-        const std::wstring ownModulePath = SysInfo::getProcessModulePath();
+        launcher::removeLeftovers(SysInfo::heldTempDir());
+        KRO_TEST_HOOK(pauseAt(L"before-directory", std::wstring()));
+        const launcher::SecureDirectory secureDirectory = createSecureDirectory();
+        KRO_TEST_HOOK(pauseAt(L"directory-created", secureDirectory.path()));
+        const std::wstring ownModulePath = SysInfo::getProcessImagePath();
+        const std::wstring ownFileName = FileUtils::getFileName(ownModulePath);
+        const std::wstring childPath = FileUtils::joinPath(secureDirectory.path(), ownFileName);
+        if (childPath.size() > longestStartablePath) {
+            KRO_LOG(ERROR, "The installer's path ["
+                               << childPath << "] is " << childPath.size()
+                               << " characters long; Windows starts no program from a path "
+                                  "longer than "
+                               << longestStartablePath << " characters, exiting.");
+            return exitCode;
+        }
 
+        WinAutoHandle<HANDLE> installer;
         if (FileUtils::getPathLocation(ownModulePath) == FileUtils::Network) {
             // Never extract onto a network drive: run a local copy of this launcher, which then goes through
             // the whole sequence itself.
@@ -80,26 +65,26 @@ int run() {
             KRO_LOG(INFO, "getwherethisexeis: " << ownModulePath);
             KRO_LOG(INFO, "before copying...");
             FileUtils::copyFile(ownModulePath, childPath);
-            WinAutoHandle<HANDLE> imageLock = FileUtils::openLocked(childPath);
+            installer = secureDirectory.holdFile(ownFileName);
             KRO_LOG(INFO, "after copying");
-            const std::wstring commandLine = getCommandLine(childPath);
-            exitCode =
-                static_cast<int>(execProcessWaitForFinish(childPath, commandLine, std::move(imageLock)));
         } else {
             KRO_LOG(INFO, "NOT on network drive");
-            Resource(PAYLOAD_RESOURCE_ID, 10 /* RT_RCDATA */, SysInfo::getCurrentModuleHandle())
-                .saveToFile(childPath);
-            // Nobody may change, replace or rename the installer between here and its start.
-            WinAutoHandle<HANDLE> imageLock = FileUtils::openLocked(childPath);
-            KRO_TEST_HOOK(afterExtraction(secureDirectory, childPath));
-            if (isSecureDirectoryIntact(secureDirectory, childPath)) {
-                const std::wstring commandLine = getCommandLine(childPath);
-                exitCode =
-                    static_cast<int>(execProcessWaitForFinish(childPath, commandLine, std::move(imageLock)));
-            } else {
+            DWORD size = 0;
+            const void* payload =
+                Resource(PAYLOAD_RESOURCE_ID, 10 /* RT_RCDATA */, SysInfo::getCurrentModuleHandle())
+                    .getPtr(size);
+            // Held from here on: nobody may change, replace or rename the installer before it starts.
+            installer = secureDirectory.writeFile(ownFileName, payload, size);
+            KRO_TEST_HOOK(plant(secureDirectory.path()));
+            KRO_TEST_HOOK(pauseAt(L"installer-written", childPath));
+            if (!isSecureDirectoryIntact(secureDirectory.path(), childPath)) {
                 KRO_LOG(ERROR, "Secure directory is tempered, exiting...");
+                return exitCode;
             }
         }
+        const std::wstring commandLine = getCommandLine(childPath);
+        exitCode = static_cast<int>(execProcessWaitForFinish(childPath, commandLine, std::move(installer)));
+        KRO_TEST_HOOK(pauseAt(L"installer-ended", secureDirectory.path()));
     } catch (const std::exception& e) {
         reportException(KRO_CODE_SITE, e);
     } catch (...) {
@@ -112,5 +97,9 @@ int run() {
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
     restrictLibrarySearch();
+#ifdef KRO_LAUNCHER_TEST_HOOKS
+    launcher::SecureDirectory::setReleaseHook(
+        [](const std::wstring& path) { testhooks::pauseAt(L"hold-released", path); });
+#endif
     return run();
 }

@@ -28,6 +28,28 @@ inline bool isSilentInstall(int argc = __argc, wchar_t** argv = __wargv) {
     return false;
 }
 
+// True when the process's window station is visible, so that a notice can be seen and closed. A service, a
+// scheduled task or session 0 runs on an invisible one, where MessageBoxW would never return. Throws the
+// binding errors of user32, and KroError<SysError> "GetUserObjectInformationW failed".
+inline bool isWindowStationVisible() {
+    using GetWindowStationFunction = HWINSTA(WINAPI*)();
+    using GetObjectInformationFunction = BOOL(WINAPI*)(HANDLE, int, PVOID, DWORD, LPDWORD);
+    const Dll user32(tstrings::TextBuilder() << "user32");
+    const DllFunction<GetWindowStationFunction> getWindowStation(
+        user32, tstrings::TextBuilder() << "GetProcessWindowStation", true);
+    const DllFunction<GetObjectInformationFunction> getObjectInformation(
+        user32, tstrings::TextBuilder() << "GetUserObjectInformationW", true);
+    USEROBJECTFLAGS flags{};
+    DWORD needed = 0;
+    if (!static_cast<GetObjectInformationFunction>(getObjectInformation)(
+            static_cast<GetWindowStationFunction>(getWindowStation)(), UOI_FLAGS, &flags, sizeof(flags),
+            &needed)) {
+        KRO_THROW_SYSERROR(static_cast<GetObjectInformationFunction>(getObjectInformation),
+                           getObjectInformation.name() << " failed");
+    }
+    return (flags.dwFlags & WSF_VISIBLE) != 0;
+}
+
 // Shows the "Execution Error" notice and returns when the user has closed it. Throws KroError<SysError>
 // "MessageBoxW failed" when no box could be shown (Windows answers 0; Wine without a display answers -1), and
 // the binding errors of user32.

@@ -17,16 +17,22 @@ std::wstring environmentValue(const wchar_t* name) {
     return length == 0 || length >= buffer.size() ? std::wstring() : std::wstring(buffer.data(), length);
 }
 
-void createEmptyFile(const std::wstring& path, const std::string& content = std::string()) {
+void createFileWith(const std::wstring& path, const std::string& content) {
     const WinAutoHandle<HANDLE> file(
         CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     DWORD written = 0;
     WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
 }
 
-// Writes text into "paused.txt" in the folder, then waits (at most a minute) for a file "continue" there.
-void pauseIn(const std::wstring& pauseDir, const std::string& text) {
-    createEmptyFile(pauseDir + L"\\paused.tmp", text);
+}  // namespace
+
+void pauseAt(const wchar_t* moment, const std::wstring& text) {
+    const std::wstring pauseDir = environmentValue(L"KRO_TEST_PAUSE_DIR");
+    if (pauseDir.empty() || environmentValue(L"KRO_TEST_PAUSE_AT") != moment) {
+        return;
+    }
+    // Written under another name first, so that the test never reads half of it.
+    createFileWith(pauseDir + L"\\paused.tmp", tstrings::toMultiByte(text));
     MoveFileExW((pauseDir + L"\\paused.tmp").c_str(), (pauseDir + L"\\paused.txt").c_str(),
                 MOVEFILE_REPLACE_EXISTING);
     const std::wstring proceed = pauseDir + L"\\continue";
@@ -36,26 +42,13 @@ void pauseIn(const std::wstring& pauseDir, const std::string& text) {
     }
 }
 
-}  // namespace
-
-void beforeSecureDirectory() {
-    const std::wstring pauseDir = environmentValue(L"KRO_TEST_PAUSE_BEFORE_DIR");
-    if (!pauseDir.empty()) {
-        pauseIn(pauseDir, std::string());
-    }
-}
-
-void afterExtraction(const std::wstring& secureDirectory, const std::wstring& childPath) {
+void plant(const std::wstring& secureDirectory) {
     const std::wstring plant = environmentValue(L"KRO_TEST_PLANT");
     const std::wstring foreign = secureDirectory + L"\\foreign";
     if (plant == L"file") {
-        createEmptyFile(foreign);
+        createFileWith(foreign, std::string());
     } else if (plant == L"folder") {
         CreateDirectoryW(foreign.c_str(), nullptr);
-    }
-    const std::wstring pauseDir = environmentValue(L"KRO_TEST_PAUSE_DIR");
-    if (!pauseDir.empty()) {
-        pauseIn(pauseDir, tstrings::toMultiByte(childPath));
     }
 }
 

@@ -6,17 +6,14 @@
 
 namespace testhooks {
 
-// Between the payload's extraction (the installer already held against change) and the content check:
-// - KRO_TEST_PLANT "file" or "folder": plants that in the secure directory, as an attacker racing the
-// launcher
-//   would;
-// - KRO_TEST_PAUSE_DIR: writes the child's path into "paused.txt" there, then waits (at most a minute) until
-// a
-//   file "continue" appears there, so that a test can attack the held installer meanwhile.
-void afterExtraction(const std::wstring& secureDirectory, const std::wstring& childPath);
+// When the environment names this moment in KRO_TEST_PAUSE_AT, writes text (a path the test needs) into
+// "paused.txt" in the folder KRO_TEST_PAUSE_DIR, then waits (at most a minute) until a file "continue"
+// appears there, so that a test can act at a known moment: "before-directory", "directory-created",
+// "installer-written", "installer-ended", "hold-released".
+void pauseAt(const wchar_t* moment, const std::wstring& text);
 
-// Before the secure directory is made: with KRO_TEST_PAUSE_BEFORE_DIR, pauses the same way (writing an empty
-// "paused.txt"), so that a test can take names in TEMP at a known moment.
-void beforeSecureDirectory();
+// With KRO_TEST_PLANT "file" or "folder", plants that as "foreign" in the secure directory, as an attacker
+// racing the launcher would.
+void plant(const std::wstring& secureDirectory);
 
 }  // namespace testhooks

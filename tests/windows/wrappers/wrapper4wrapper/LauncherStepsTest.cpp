@@ -5,14 +5,17 @@
 #include <sddl.h>
 #include <shellapi.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "ChildProcess.h"
+#include "LauncherRun.h"
 #include "LocalMemory.h"
 #include "PrivilegeGate.h"
 #include "SecureDirectory.h"
 #include "TestSupport.h"
+#include "WinAutoHandle.h"
 
 namespace {
 
@@ -105,68 +108,170 @@ TEST(LauncherSteps, SilentRunsAreExactWholeArguments) {
 
 namespace {
 
-std::wstring requestedSddl;
-SECURITY_DESCRIPTOR_CONTROL requestedControl = 0;
-BOOL WINAPI recordingCreateDirectory(LPCWSTR path, LPSECURITY_ATTRIBUTES attributes) {
-    requestedSddl.clear();
+// What createSecureDirectory asks NtCreateFile for, recorded on the way to the real call; the first
+// `refusals` calls are answered with `refusal` instead.
+struct CreateRequest {
+    std::wstring name;
+    std::wstring sddl;
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    ACCESS_MASK access = 0;
+    ULONG share = 0, disposition = 0, options = 0;
+};
+std::vector<CreateRequest> requests;
+int refusals = 0;
+NTSTATUS refusal = 0;
+
+NTSTATUS NTAPI recordingNtCreateFile(PHANDLE handle, ACCESS_MASK access, POBJECT_ATTRIBUTES attributes,
+                                     PIO_STATUS_BLOCK io, PLARGE_INTEGER size, ULONG fileAttributes,
+                                     ULONG share, ULONG disposition, ULONG options, PVOID ea,
+                                     ULONG eaLength) {
+    CreateRequest request;
+    request.name.assign(attributes->ObjectName->Buffer, attributes->ObjectName->Length / sizeof(wchar_t));
     wchar_t* text = nullptr;
-    if (attributes != nullptr && attributes->nLength == sizeof(SECURITY_ATTRIBUTES) &&
-        !attributes->bInheritHandle &&
-        ConvertSecurityDescriptorToStringSecurityDescriptorW(
-            attributes->lpSecurityDescriptor, SDDL_REVISION_1,
-            OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
-                SACL_SECURITY_INFORMATION,
-            &text, nullptr)) {
+    if (ConvertSecurityDescriptorToStringSecurityDescriptorW(
+            attributes->SecurityDescriptor, SDDL_REVISION_1,
+            OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text,
+            nullptr)) {
         const LocalMemory<wchar_t> owner(text);
-        requestedSddl = text;
+        request.sddl = text;
         DWORD revision = 0;
-        GetSecurityDescriptorControl(attributes->lpSecurityDescriptor, &requestedControl, &revision);
+        GetSecurityDescriptorControl(attributes->SecurityDescriptor, &request.control, &revision);
     }
-    return CreateDirectoryW(path, attributes);
+    request.access = access;
+    request.share = share;
+    request.disposition = disposition;
+    request.options = options;
+    requests.push_back(request);
+    if (refusals > 0) {
+        --refusals;
+        return refusal;
+    }
+    return FileUtils::boundNtCreateFile()(handle, access, attributes, io, size, fileAttributes, share,
+                                          disposition, options, ea, eaLength);
 }
 
-BOOL WINAPI failingCreateDirectory(LPCWSTR, LPSECURITY_ATTRIBUTES) {
-    SetLastError(ERROR_ALREADY_EXISTS);
-    return FALSE;
+DWORD startTick = 0;
+DWORD WINAPI negativeTick() {
+    startTick = GetTickCount() | 0x80000000u;  // names with a minus sign, as a tick count past 2^31 gives
+    return startTick;
+}
+
+std::wstring nameFor(DWORD tick) {
+    return L"kro" + std::to_wstring(static_cast<std::int32_t>(tick)) + L".tmp";
+}
+
+DWORD lastError(BOOL succeeded) {
+    return succeeded ? ERROR_SUCCESS : GetLastError();
 }
 
 }  // namespace
 
-TEST(LauncherSteps, SecureDirectoryAsksForAProtectedAdministratorsOnlyList) {
+TEST(LauncherSteps, TheSecureDirectoryIsCreatedHeldAndProtectedInOneCall) {
+    requests.clear();
     testsupport::removeLog();
-    const std::wstring path = createSecureDirectory(&recordingCreateDirectory);
-    EXPECT_EQ(L"D:P(A;;FA;;;BA)", requestedSddl) << "exactly one entry, protected from inheritance";
-    EXPECT_NE(0, requestedControl & SE_DACL_PROTECTED);
-    EXPECT_NE(0, requestedControl & SE_DACL_PRESENT);
-    EXPECT_TRUE(FileUtils::isDirectory(path));
-    const std::wstring name = FileUtils::getFileName(path);
-    EXPECT_EQ(SysInfo::getTempDir(), FileUtils::getDirectory(path));
-    EXPECT_EQ(0u, name.find(L"kro"));
-    EXPECT_EQ(name.size() - 4, name.find(L".tmp"));
-    EXPECT_EQ(std::wstring::npos, name.substr(3, name.size() - 7).find_first_not_of(L"-0123456789"));
-    const auto records = testsupport::readLog();
-    ASSERT_EQ(2u, records.size()) << "the name is claimed as a file, freed, then taken by the directory";
-    EXPECT_EQ(L"Created [" + path + L"] file", records[0].message);
-    EXPECT_EQ(L"Deleted [" + path + L"] file", records[1].message);
-    RemoveDirectoryW(path.c_str());
+    std::wstring path;
+    {
+        const launcher::SecureDirectory directory =
+            createSecureDirectory(&recordingNtCreateFile, &negativeTick);
+        path = directory.path();
+        ASSERT_EQ(1u, requests.size());
+        const CreateRequest& request = requests[0];
+        EXPECT_EQ(nameFor(startTick), request.name);
+        EXPECT_EQ(SysInfo::heldTempDir().path() + L"\\" + request.name, path);
+        EXPECT_EQ(L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", request.sddl);
+        EXPECT_EQ(SE_DACL_PRESENT | SE_DACL_PROTECTED,
+                  request.control & (SE_DACL_PRESENT | SE_DACL_PROTECTED));
+        EXPECT_EQ(static_cast<ULONG>(FILE_CREATE), request.disposition);
+        EXPECT_EQ(
+            static_cast<ULONG>(FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT),
+            request.options);
+        EXPECT_EQ(static_cast<ULONG>(FILE_SHARE_READ | FILE_SHARE_WRITE), request.share);
+        EXPECT_EQ(0u, request.access & DELETE)
+            << "a DELETE holder would keep the installer from starting there";
+
+        // Wine enforces sharing between opens: what Windows' move into the folder opens is let in, a deleter
+        // or renamer is not.
+        const WinAutoHandle<HANDLE> adder(CreateFileW(path.c_str(), FILE_ADD_FILE | SYNCHRONIZE,
+                                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        EXPECT_NE(INVALID_HANDLE_VALUE, adder.get());
+        const HANDLE deleter =
+            CreateFileW(path.c_str(), DELETE, 7, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        const DWORD deleterError = GetLastError();
+        EXPECT_EQ(INVALID_HANDLE_VALUE, deleter);
+        EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), deleterError);
+        EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION),
+                  lastError(MoveFileExW(path.c_str(), (path + L".moved").c_str(), 0)));
+    }
+    EXPECT_FALSE(FileUtils::pathExists(path));
+    EXPECT_EQ((std::vector<std::wstring>{L"TRACE: Created [" + path + L"] directory",
+                                         L"TRACE: Deleted [" + path + L"] directory"}),
+              testsupport::messagesOf(testsupport::readLog()));
 }
 
-TEST(LauncherSteps, ANameTakenInTheGapIsAnErrorAndLeavesNothing) {
-    try {
-        createSecureDirectory(&failingCreateDirectory);
-        FAIL() << "no exception";
-    } catch (const std::exception& e) {
-        const std::string what = e.what();
-        EXPECT_NE(std::string::npos,
-                  what.find(") at `anonymous-namespace'::createSecureDirectory(): CreateDirectory("))
-            << what;
-        EXPECT_NE(std::string::npos, what.find(") failed. System error [183]")) << what;
+TEST(LauncherSteps, TakenNamesAreSkippedAndOtherFailuresThrown) {
+    constexpr NTSTATUS collision = static_cast<NTSTATUS>(0xC0000035);
+    constexpr NTSTATUS deletePending = static_cast<NTSTATUS>(0xC0000056);
+    constexpr NTSTATUS accessDenied = static_cast<NTSTATUS>(0xC0000022);
+    struct Row {
+        int refusals;
+        NTSTATUS refusal;
+        std::size_t calls;
+        const char* error;  // empty: created under the name after the refused ones
+    };
+    const Row rows[] = {
+        {3, collision, 4, ""},
+        {2, deletePending, 3, ""},
+        {100, collision, 100, "No free name for the secure directory in "},
+        {1, accessDenied, 1, ") failed. System error [5]"},
+    };
+    for (const Row& row : rows) {
+        requests.clear();
+        refusals = row.refusals;
+        refusal = row.refusal;
+        try {
+            const launcher::SecureDirectory directory =
+                createSecureDirectory(&recordingNtCreateFile, &negativeTick);
+            EXPECT_STREQ("", row.error);
+            EXPECT_EQ(nameFor(startTick + static_cast<DWORD>(row.refusals)),
+                      FileUtils::getFileName(directory.path()));
+        } catch (const std::exception& e) {
+            EXPECT_NE(std::string::npos, std::string(e.what()).find(row.error)) << e.what();
+            EXPECT_NE(std::string(""), row.error) << e.what();
+        }
+        EXPECT_EQ(row.calls, requests.size());
     }
-    std::vector<std::wstring> left;
-    FileUtils::DirectoryIterator(SysInfo::getTempDir(), false, true, true).findItems(left);
-    for (const std::wstring& entry : left) {
-        EXPECT_NE(0u, FileUtils::getFileName(entry).find(L"kro")) << tstrings::toMultiByte(entry);
-    }
+    refusals = 0;
+}
+
+namespace {
+
+// A clock that Sleep advances as Windows does: by whole timer ticks of 15.625 ms, however short the wait.
+ULONGLONG fakeMicroseconds = 0;
+ULONGLONG WINAPI fakeTickCount() {
+    return fakeMicroseconds / 1000;
+}
+void WINAPI tickRoundingSleep(DWORD ms) {
+    const ULONGLONG tick = 15625;
+    fakeMicroseconds += (ms * 1000ull + tick - 1) / tick * tick;
+}
+
+}  // namespace
+
+TEST(LauncherSteps, TheRemovalGivesUpOnTheClockNotOnACountOfWaits) {
+    fakeMicroseconds = 0;
+    int attempts = 0;
+    const bool removed = FileUtils::retryUntilDeadline(
+        launcher::removalDeadlineMs, launcher::removalStepMs,
+        [&] {
+            ++attempts;
+            return false;
+        },
+        &fakeTickCount, &tickRoundingSleep);
+    EXPECT_FALSE(removed);
+    EXPECT_GE(fakeTickCount(), 5000u);
+    EXPECT_LT(fakeTickCount(), 5000u + 2 * 63u) << "about 5 s of waiting, whatever a wait really lasts";
+    EXPECT_GT(attempts, 50);
 }
 
 TEST(LauncherSteps, TheContentCheckAcceptsOnlyTheChild) {
@@ -188,4 +293,68 @@ TEST(LauncherSteps, TheContentCheckAcceptsOnlyTheChild) {
     testsupport::writeFileBytes(other / L"\u00C4.exe", "MZ");
     EXPECT_FALSE(isSecureDirectoryIntact(other.path(), other / L"\u00E4.exe"))
         << "letters beyond ASCII keep case";
+}
+
+namespace {
+
+std::wstring reportPath;
+
+// Answers a path other than the installer's, and first gives a child that was not started suspended time
+// to show that it runs (it writes its report).
+BOOL WINAPI elsewhereImageName(HANDLE, DWORD, LPWSTR name, PDWORD size) {
+    for (int waited = 0; waited < 2000 && !FileUtils::pathExists(reportPath); waited += 10) {
+        Sleep(10);
+    }
+    const std::wstring elsewhere = L"C:\\elsewhere\\setup.exe";
+    elsewhere.copy(name, elsewhere.size());
+    name[elsewhere.size()] = L'\0';
+    *size = static_cast<DWORD>(elsewhere.size());
+    return TRUE;
+}
+
+}  // namespace
+
+TEST(LauncherSteps, AStartedProgramThatIsNotTheInstallerIsEndedBeforeItRuns) {
+    const testsupport::ScratchDir scratch;
+    const std::wstring child = scratch / L"setup.exe";
+    ASSERT_TRUE(CopyFileW(testsupport::binPath(L"demo-installer.exe").c_str(), child.c_str(), FALSE));
+    const std::wstring report = scratch / L"report.txt";
+    reportPath = report;
+    SetEnvironmentVariableW(L"DEMO_INSTALLER_REPORT", report.c_str());
+    const auto holdInstaller = [&] {
+        return WinAutoHandle<HANDLE>(
+            CreateFileW(child.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    };
+    try {
+        execProcessWaitForFinish(child, L"\"" + child + L"\" /exit=5", holdInstaller(), &elsewhereImageName);
+        FAIL() << "no exception";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string::npos,
+                  std::string(e.what()).find("): The started program [C:\\elsewhere\\setup.exe] is not the "
+                                             "installer that was written [" +
+                                             tstrings::toMultiByte(child) + "]: it was ended before it ran"))
+            << e.what();
+    }
+    EXPECT_FALSE(FileUtils::pathExists(report)) << "the program never ran a line of its own";
+
+    EXPECT_EQ(5u, execProcessWaitForFinish(child, L"\"" + child + L"\" /exit=5", holdInstaller()));
+    EXPECT_TRUE(FileUtils::pathExists(report)) << "the installer itself runs";
+    SetEnvironmentVariableW(L"DEMO_INSTALLER_REPORT", nullptr);
+}
+
+TEST(LauncherSteps, CleanUpNeverEndsTheProcessWhenARecordThrows) {
+    const testsupport::ScratchDir scratch;
+    testsupport::writeFileBytes(scratch / L"doomed.txt", "x");
+    std::wstring directory;
+    {
+        std::unique_ptr<testsupport::ThrowingLog> throwing;
+        const launcher::SecureDirectory secure = createSecureDirectory();
+        directory = secure.path();
+        throwing = std::make_unique<testsupport::ThrowingLog>();
+        FileUtils::ScopedDeleter deleter(false);
+        deleter.appendFile(scratch / L"doomed.txt");
+        const WinAutoHandle<HANDLE> alreadyClosed(reinterpret_cast<HANDLE>(0x1234));
+    }
+    EXPECT_FALSE(FileUtils::pathExists(scratch / L"doomed.txt"));
+    EXPECT_FALSE(FileUtils::pathExists(directory));
 }

@@ -19,37 +19,25 @@ namespace {
 const std::wstring adminRecord =
     L"ERROR: Administrator privileges are required to run this application, exiting.";
 
-// The secure directory the run used, read from the payload's move into it.
-std::wstring secureDirectoryOf(const LauncherRun& run) {
+// The secure directory the run used, read from the record of its creation; empty when there is none.
+std::wstring secureDirectoryOf(const LauncherRun& run, std::size_t index = 0) {
+    const std::wstring prefix = L"Created [";
+    const std::wstring suffix = L"] directory";
     for (const auto& record : run.log) {
-        const std::size_t to = record.message.find(L"' file to '");
-        if (record.message.rfind(L"Moved '", 0) == 0 && to != std::wstring::npos) {
-            const std::wstring target = record.message.substr(to + 11, record.message.size() - to - 12);
-            return FileUtils::getDirectory(target);
+        const std::wstring& m = record.message;
+        if (m.rfind(prefix, 0) == 0 && m.size() > suffix.size() &&
+            m.compare(m.size() - suffix.size(), suffix.size(), suffix) == 0 && index-- == 0) {
+            return m.substr(prefix.size(), m.size() - prefix.size() - suffix.size());
         }
     }
     return {};
 }
 
 // The records of a payload run, in order, with the paths of this run.
-std::vector<std::wstring> payloadRunRecords(const std::wstring& dir, const std::wstring& temporary,
-                                            const std::wstring& name) {
-    return {L"TRACE: Created [" + dir + L"] file",
-            L"TRACE: Deleted [" + dir + L"] file",
-            L"INFO: NOT on network drive",
-            L"TRACE: Created [" + temporary + L"] file",
-            L"TRACE: Moved '" + temporary + L"' file to '" + dir + L"\\" + name + L"'",
-            L"TRACE: Deleted [" + dir + L"\\" + name + L"] file",
-            L"TRACE: Deleted [" + dir + L"] directory"};
-}
-
-std::wstring temporaryFileOf(const LauncherRun& run) {
-    for (const auto& record : run.log) {
-        if (record.message.rfind(L"Moved '", 0) == 0) {
-            return record.message.substr(7, record.message.find(L"' file to '") - 7);
-        }
-    }
-    return {};
+std::vector<std::wstring> payloadRunRecords(const std::wstring& dir, const std::wstring& name) {
+    return {L"TRACE: Created [" + dir + L"] directory", L"INFO: NOT on network drive",
+            L"TRACE: Created [" + dir + L"\\" + name + L"] file",
+            L"TRACE: Deleted [" + dir + L"\\" + name + L"] file", L"TRACE: Deleted [" + dir + L"] directory"};
 }
 
 }  // namespace
@@ -71,12 +59,12 @@ TEST(Launcher, LocalRunPassesEveryArgumentUnchanged) {
     EXPECT_EQ(dir, run.report.value("cwd")) << "the child runs from the secure directory";
     EXPECT_EQ(dir + L"\\setup.exe", run.report.value("path")) << "under the launcher's own name";
     EXPECT_EQ(L"1", run.report.value("elevated"));
-    EXPECT_EQ(payloadRunRecords(dir, temporaryFileOf(run), L"setup.exe"), messagesOf(run.log));
+    EXPECT_EQ(payloadRunRecords(dir, L"setup.exe"), messagesOf(run.log));
     for (const auto& record : run.log) {
         EXPECT_EQ(L"setup.exe", record.processName);
     }
-    EXPECT_EQ(L"`anonymous-namespace'::run", run.log[2].function);
-    EXPECT_EQ(L"Launcher.cpp", run.log[2].file);
+    EXPECT_EQ(L"`anonymous-namespace'::run", run.log[1].function);
+    EXPECT_EQ(L"Launcher.cpp", run.log[1].file);
     EXPECT_TRUE(run.leftovers.empty());
 }
 
@@ -105,20 +93,19 @@ TEST(Launcher, FromANetworkDriveRunsALocalCopy) {
 
     EXPECT_EQ(3010u, run.exitCode);
     EXPECT_EQ((std::vector<std::wstring>{L"/exit=3010", L"a b"}), run.report.all("arg"));
-    ASSERT_GE(run.log.size(), 8u);
-    // "Created [<outer directory>] file" opens the log.
-    const std::wstring outer = run.log[0].message.substr(9, run.log[0].message.size() - 15);
+    ASSERT_GE(run.log.size(), 7u);
+    const std::wstring outer = secureDirectoryOf(run);
     EXPECT_EQ(run.tempDir, FileUtils::getDirectory(outer));
     const std::wstring child = outer + L"\\" + name;
     const std::vector<std::wstring> messages = messagesOf(run.log);
-    const std::vector<std::wstring> networkRecords(messages.begin() + 2, messages.begin() + 8);
+    const std::vector<std::wstring> networkRecords(messages.begin() + 1, messages.begin() + 7);
     EXPECT_EQ((std::vector<std::wstring>{
                   L"INFO: on network drive", L"INFO: extractedExe: " + child,
                   L"INFO: getwherethisexeis: " + networkCopy, L"INFO: before copying...",
                   L"TRACE: Copied [" + networkCopy + L"] file to [" + child + L"]", L"INFO: after copying"}),
               networkRecords);
     // The copy takes the payload branch in a directory of its own.
-    const std::wstring inner = secureDirectoryOf(run);
+    const std::wstring inner = secureDirectoryOf(run, 1);
     EXPECT_NE(outer, inner);
     EXPECT_EQ(inner, run.report.value("cwd"));
     int notOnNetwork = 0;
@@ -166,8 +153,8 @@ TEST(Launcher, ATamperedDirectoryIsNeverRun) {
         EXPECT_FALSE(run.report.present) << "the child never starts";
         const std::vector<std::wstring> messages = messagesOf(run.log);
         const std::wstring dir = secureDirectoryOf(run);
-        ASSERT_GE(messages.size(), 6u);
-        EXPECT_EQ(L"ERROR: Secure directory is tempered, exiting...", messages[5]);
+        ASSERT_GE(messages.size(), 4u);
+        EXPECT_EQ(L"ERROR: Secure directory is tempered, exiting...", messages[3]);
         EXPECT_EQ(L"TRACE: Deleted [" + dir + L"] directory", messages.back());
         EXPECT_TRUE(run.leftovers.empty()) << "the directory and the foreign entry are gone";
     }
@@ -177,15 +164,15 @@ TEST(Launcher, AMissingPayloadIsReportedAndCleanedUp) {
     const LauncherRun run = runLauncher(testsupport::binPath(L"setup-no-payload.exe"), {});
     EXPECT_EQ(0xFFFFFFFFu, run.exitCode);
     const std::vector<std::wstring> messages = messagesOf(run.log);
-    ASSERT_EQ(5u, messages.size());
-    EXPECT_EQ(L"INFO: NOT on network drive", messages[2]);
-    EXPECT_EQ(0u, messages[3].find(L"TRACE: Deleted ["))
+    ASSERT_EQ(4u, messages.size());
+    EXPECT_EQ(L"INFO: NOT on network drive", messages[1]);
+    EXPECT_EQ(0u, messages[2].find(L"TRACE: Deleted ["))
         << "the empty directory goes before the error's record";
     EXPECT_NE(std::wstring::npos,
-              messages[4].find(L"at Resource::getPtr(): cannot find resource (name='#100', "
+              messages[3].find(L"at Resource::getPtr(): cannot find resource (name='#100', "
                                L"type='#10'). System error [1813]"))
-        << tstrings::toMultiByte(messages[4]);
-    EXPECT_EQ(0u, messages[4].find(L"ERROR: Exception with message 'Resources.cpp("));
+        << tstrings::toMultiByte(messages[3]);
+    EXPECT_EQ(0u, messages[3].find(L"ERROR: Exception with message 'Resources.cpp("));
     EXPECT_TRUE(run.leftovers.empty());
 }
 

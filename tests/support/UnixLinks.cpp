@@ -1,0 +1,100 @@
+#include "UnixLinks.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "FileHandles.h"
+#include "WinAutoHandle.h"
+#include "tstrings.h"
+
+namespace testsupport {
+
+namespace {
+
+// Starts a Unix program; Wine does not report its end, so callers wait for its effect.
+void startUnixProgram(const std::wstring& program, const std::wstring& commandLine) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    std::wstring line = commandLine;
+    ASSERT_TRUE(CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &info))
+        << "cannot start " << tstrings::toMultiByte(program) << ": " << GetLastError();
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+}
+
+std::wstring resolved(const std::wstring& path) {
+    const WinAutoHandle<HANDLE> handle(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, 7, nullptr,
+                                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return handle.get() == INVALID_HANDLE_VALUE ? std::wstring() : FileUtils::finalPathOf(handle.get());
+}
+
+template <class Condition>
+bool waitUntil(Condition condition) {
+    for (int waited = 0; waited < 10000; waited += 10) {
+        if (condition()) {
+            return true;
+        }
+        Sleep(10);
+    }
+    return false;
+}
+
+std::wstring quoted(const std::string& text) {
+    return L"\"" + tstrings::fromMultiByte(text) + L"\"";
+}
+
+}  // namespace
+
+std::string unixPathOf(const std::wstring& zPath) {
+    std::string path = tstrings::toMultiByte(zPath.substr(2));
+    for (char& c : path) {
+        if (c == '\\') {
+            c = '/';
+        }
+    }
+    return path;
+}
+
+void pointUnixLink(const std::wstring& link, const std::wstring& target) {
+    startUnixProgram(L"Z:\\bin\\ln",
+                     L"ln -sfn " + quoted(unixPathOf(target)) + L" " + quoted(unixPathOf(link)));
+    const std::wstring expected = resolved(target);
+    EXPECT_TRUE(waitUntil([&] { return tstrings::equals(resolved(link), expected, tstrings::IGNORE_CASE); }))
+        << tstrings::toMultiByte(link) << " never pointed at " << tstrings::toMultiByte(target);
+}
+
+void removeUnixTree(const std::wstring& path) {
+    startUnixProgram(L"Z:\\bin\\rm", L"rm -rf " + quoted(unixPathOf(path)));
+    EXPECT_TRUE(waitUntil([&] {
+        WIN32_FIND_DATAW data{};
+        const HANDLE search = FindFirstFileW(path.c_str(), &data);
+        if (search == INVALID_HANDLE_VALUE) {
+            return true;
+        }
+        FindClose(search);
+        return false;
+    })) << tstrings::toMultiByte(path)
+        << " was not removed";
+}
+
+SwitchableTemp::SwitchableTemp() {
+    static int counter = 0;
+    base = tstrings::fromMultiByte(KRO_FIXTURES_DIR) + L"\\switch-" + std::to_wstring(GetCurrentProcessId()) +
+           L"-" + std::to_wstring(++counter);
+    for (wchar_t& c : base) {
+        c = c == L'/' ? L'\\' : c;
+    }
+    CreateDirectoryW(base.c_str(), nullptr);
+    CreateDirectoryW(one().c_str(), nullptr);
+    CreateDirectoryW(two().c_str(), nullptr);
+    pointAt(one());
+}
+
+SwitchableTemp::~SwitchableTemp() {
+    removeUnixTree(base);
+}
+
+}  // namespace testsupport

@@ -1,0 +1,208 @@
+// What earlier runs left in TEMP (a killed run, a removal that gave up) is removed by the next run, and
+// nothing else is: not another launcher's directory, not a lookalike, not what a link points to.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "FileUtils.h"
+#include "LauncherRun.h"
+#include "TestSupport.h"
+#include "UnixLinks.h"
+#include "WinAutoHandle.h"
+#include "tstrings.h"
+
+using testsupport::LauncherRun;
+using testsupport::messagesOf;
+
+namespace {
+
+const std::wstring oneLeftoverRemoved = L"INFO: Leftovers of earlier runs removed: 1";
+
+testsupport::ProcessOptions inTemp(const std::wstring& temp, const std::wstring& report) {
+    testsupport::ProcessOptions options;
+    options.environment = {{L"TEMP", temp}, {L"TMP", temp}, {L"DEMO_INSTALLER_REPORT", report}};
+    return options;
+}
+
+// A run of the shipped launcher in the given TEMP, with the log emptied first so that it holds this run only.
+LauncherRun runIn(const std::wstring& temp, const std::vector<std::wstring>& arguments) {
+    DeleteFileW((temp + L"\\vantor.log").c_str());
+    testsupport::LauncherRunOptions options;
+    options.tempDir = temp;
+    return testsupport::runLauncher(testsupport::binPath(L"setup.exe"), arguments, options);
+}
+
+bool contains(const std::vector<std::wstring>& messages, const std::wstring& message) {
+    return std::find(messages.begin(), messages.end(), message) != messages.end();
+}
+
+std::wstring warningNotRemoved(const std::wstring& directory, const std::wstring& left) {
+    return L"WARNING: Could not remove [" + directory + L"]: [" + left +
+           L"] still in use; the next run removes it";
+}
+
+// A launcher whose installer waits for the file "go" in scratch; returns once the installer runs.
+testsupport::RunningProcess startWaiting(const testsupport::ScratchDir& scratch, const std::wstring& temp,
+                                         const std::vector<std::wstring>& extra) {
+    std::vector<std::wstring> arguments = {L"/waitfor=" + scratch / L"go"};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    testsupport::RunningProcess launcher = testsupport::startProcess(
+        testsupport::binPath(L"setup.exe"), arguments, inTemp(temp, scratch / L"report.txt"));
+    EXPECT_TRUE(testsupport::waitForFile(scratch / L"report.txt"));
+    return launcher;
+}
+
+std::wstring workingDirectoryOf(const testsupport::ScratchDir& scratch) {
+    return testsupport::readDemoReport(scratch / L"report.txt").value("cwd");
+}
+
+}  // namespace
+
+TEST(Leftovers, AKilledRunIsRemovedByTheNextUnlessItIsStillHeld) {
+    const testsupport::ScratchDir scratch(L"killed");
+    const std::wstring temp = scratch / L"temp";
+    CreateDirectoryW(temp.c_str(), nullptr);
+    testsupport::RunningProcess launcher = startWaiting(scratch, temp, {});
+    const std::wstring directory = workingDirectoryOf(scratch);
+    const std::wstring installer = directory + L"\\setup.exe";
+    // As a deployment tool's time-out would: the launcher, then its installer.
+    const std::vector<DWORD> children = testsupport::childProcessIds(GetProcessId(launcher.handle()));
+    TerminateProcess(launcher.handle(), 1);
+    launcher.wait();
+    for (const DWORD id : children) {
+        const WinAutoHandle<HANDLE> child(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id));
+        TerminateProcess(child.get(), 1);
+        WaitForSingleObject(child.get(), INFINITE);
+    }
+    ASSERT_TRUE(FileUtils::pathExists(installer));
+    {
+        // A program that still holds a file of it: the leftover stays, the run goes on.
+        const WinAutoHandle<HANDLE> holder(CreateFileW(installer.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                                       nullptr, OPEN_EXISTING, 0, nullptr));
+        const LauncherRun held = runIn(temp, {L"/exit=3"});
+        EXPECT_EQ(3u, held.exitCode);
+        EXPECT_TRUE(FileUtils::pathExists(installer));
+        EXPECT_TRUE(contains(messagesOf(held.log), warningNotRemoved(directory, installer)));
+    }
+    const LauncherRun next = runIn(temp, {});
+    EXPECT_EQ(0u, next.exitCode);
+    EXPECT_TRUE(contains(messagesOf(next.log), oneLeftoverRemoved));
+    EXPECT_TRUE(contains(messagesOf(next.log), L"TRACE: Deleted [" + installer + L"] file"));
+    EXPECT_EQ(std::vector<std::wstring>{}, testsupport::kroEntries(temp)) << "nothing of either run is left";
+}
+
+TEST(Leftovers, OnlyOurNamesAreRemovedAndNoLinkIsFollowed) {
+    const testsupport::SwitchableTemp folders;  // one is TEMP, two the folder a link points to
+    const std::wstring temp = folders.one();
+    testsupport::writeFileBytes(folders.two() + L"\\keep.txt", "keep");
+    testsupport::pointUnixLink(temp + L"\\kro123.tmp", folders.two());
+    for (const wchar_t* name : {L"krox.tmp", L"kro12.tmp.bak", L"kro7.tmp"}) {
+        CreateDirectoryW((temp + L"\\" + name).c_str(), nullptr);
+    }
+    testsupport::writeFileBytes(temp + L"\\kro7.tmp\\setup.exe", "MZ");
+    const LauncherRun run = runIn(temp, {});
+    EXPECT_EQ(0u, run.exitCode);
+    EXPECT_EQ("keep", testsupport::readFileBytes(folders.two() + L"\\keep.txt"));
+    EXPECT_TRUE(FileUtils::isDirectory(temp + L"\\krox.tmp"));
+    EXPECT_TRUE(FileUtils::isDirectory(temp + L"\\kro12.tmp.bak"));
+    EXPECT_FALSE(FileUtils::pathExists(temp + L"\\kro7.tmp"));
+    const std::vector<std::wstring> messages = messagesOf(run.log);
+    EXPECT_TRUE(contains(messages, oneLeftoverRemoved));
+    // Windows removes a junction by that name as a link. Wine opens the target of a Unix link even when
+    // asked for the link itself, so there it can't be told from its target and is left with a warning.
+    EXPECT_TRUE(contains(messages, L"WARNING: [" + temp +
+                                       L"\\kro123.tmp] is a link that can't be removed as one; "
+                                       L"it was left alone"));
+}
+
+TEST(Leftovers, ARunningLaunchersDirectoryIsNeverTouched) {
+    const testsupport::ScratchDir scratch(L"running");
+    const std::wstring temp = scratch / L"temp";
+    CreateDirectoryW(temp.c_str(), nullptr);
+    testsupport::RunningProcess first = startWaiting(scratch, temp, {L"/exit=7", L"/touch=written.txt"});
+    const std::wstring directory = workingDirectoryOf(scratch);
+    std::vector<std::wstring> before;
+    FileUtils::DirectoryIterator(directory, true, true, true).findItems(before);
+    EXPECT_EQ(2u, before.size()) << "the installer and the file it wrote and closed";
+
+    EXPECT_EQ(8u, runIn(temp, {L"/exit=8"}).exitCode);
+    std::vector<std::wstring> after;
+    FileUtils::DirectoryIterator(directory, true, true, true).findItems(after);
+    EXPECT_EQ(before, after);
+
+    testsupport::writeFileBytes(scratch / L"go", "");
+    EXPECT_EQ(7u, first.wait());
+    EXPECT_EQ(std::vector<std::wstring>{}, testsupport::kroEntries(temp));
+}
+
+namespace {
+
+std::string pendingRenames() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0, KEY_READ,
+                      &key) != ERROR_SUCCESS) {
+        return {};
+    }
+    const WinAutoHandle<HKEY> owner(key);
+    std::string value(65536, '\0');
+    DWORD size = static_cast<DWORD>(value.size());
+    if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr,
+                         reinterpret_cast<BYTE*>(&value[0]), &size) != ERROR_SUCCESS) {
+        return {};
+    }
+    value.resize(size);
+    return value;
+}
+
+}  // namespace
+
+TEST(Leftovers, ARemovalThatGivesUpLeavesItToTheNextRun) {
+    const testsupport::ScratchDir scratch(L"giveup");
+    const std::wstring temp = scratch / L"temp";
+    CreateDirectoryW(temp.c_str(), nullptr);
+    const std::string pendingBefore = pendingRenames();
+    testsupport::RunningProcess launcher = startWaiting(scratch, temp, {L"/exit=9", L"/touch=held.txt"});
+    const std::wstring directory = workingDirectoryOf(scratch);
+    const std::wstring held = directory + L"\\held.txt";
+    {
+        // Held past the removal's deadline, as a program that the installer started would.
+        const WinAutoHandle<HANDLE> holder(
+            CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        testsupport::writeFileBytes(scratch / L"go", "");
+        EXPECT_EQ(9u, launcher.wait()) << "the installer's exit code, whatever is left";
+    }
+    const std::vector<std::wstring> messages = messagesOf(testsupport::readLog(temp + L"\\vantor.log"));
+    ASSERT_FALSE(messages.empty());
+    EXPECT_EQ(warningNotRemoved(directory, held), messages.back());
+    EXPECT_EQ(pendingBefore, pendingRenames()) << "nothing is scheduled for deletion at restart";
+
+    const LauncherRun next = runIn(temp, {});
+    EXPECT_TRUE(contains(messagesOf(next.log), oneLeftoverRemoved));
+    EXPECT_EQ(std::vector<std::wstring>{}, testsupport::kroEntries(temp));
+}
+
+TEST(Leftovers, TheLogKeepsEveryRecordWithTempAtTheRootOfTheCurrentDrive) {
+    // Drive T: is a folder of ours (a link in the prefix's dosdevices); TEMP is "T:\" and the current
+    // directory T:\work, so "T:" alone would mean T:\work.
+    wchar_t prefix[MAX_PATH] = {};
+    ASSERT_NE(0u, GetEnvironmentVariableW(L"WINEPREFIX", prefix, MAX_PATH));
+    const testsupport::SwitchableTemp folders;
+    const std::wstring drive = L"Z:" + std::wstring(prefix) + L"\\dosdevices\\t:";
+    testsupport::pointUnixLink(drive, folders.one());
+    CreateDirectoryW(L"T:\\work", nullptr);
+    testsupport::LauncherRunOptions options;
+    options.tempDir = L"T:\\";
+    options.process.currentDirectory = L"T:\\work";
+    const LauncherRun run =
+        testsupport::runLauncher(testsupport::binPath(L"setup.exe"), {L"/exit=4"}, options);
+    testsupport::removeUnixTree(drive);
+    EXPECT_EQ(4u, run.exitCode);
+    const std::vector<std::wstring> messages = messagesOf(run.log);
+    ASSERT_EQ(5u, messages.size());
+    EXPECT_EQ(0u, messages[0].find(L"TRACE: Created [T:\\kro")) << tstrings::toMultiByte(messages[0]);
+    EXPECT_EQ(L"INFO: NOT on network drive", messages[1]);
+}
