@@ -68,6 +68,8 @@ TEST(OsVersion, BothFunctionsFailingGivesTwoErrorsAndWinOlder) {
     const auto records = testsupport::readLog();
     ASSERT_EQ(2u, records.size());
     EXPECT_EQ(L"ERROR", records[0].level);
+    EXPECT_EQ(L"SysInfo.cpp", records[0].file) << "the module they belong to";
+    EXPECT_EQ(L"SysInfo.cpp", records[1].file);
     EXPECT_EQ(L"SysInfo::`anonymous-namespace'::initWithRtlGetVersion", records[0].function);
     EXPECT_EQ(L"RtlGetVersionMissing is not available", records[0].message);
     EXPECT_EQ(L"SysInfo::`anonymous-namespace'::initWithGetVersionEx", records[1].function);
