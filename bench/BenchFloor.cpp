@@ -17,9 +17,9 @@ int wmain(int argc, wchar_t** argv) {
     if (!CopyFileW(argv[1], copy.c_str(), TRUE)) {
         return 3;
     }
-    std::wstring commandLine = launcher::quoteArgument(copy);
+    std::wstring commandLine = commandline::quoteArgument(copy);
     for (int i = 2; i < argc; ++i) {
-        commandLine += L" " + launcher::quoteArgument(argv[i]);
+        commandLine += L" " + commandline::quoteArgument(argv[i]);
     }
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);

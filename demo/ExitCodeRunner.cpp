@@ -39,9 +39,9 @@ int wmain(int argc, wchar_t** argv) {
         return 2;
     }
     const wchar_t* program = argv[first];
-    std::wstring commandLine = launcher::quoteArgument(program);
+    std::wstring commandLine = commandline::quoteArgument(program);
     for (int i = first + 1; i < argc; ++i) {
-        commandLine += L" " + launcher::quoteArgument(argv[i]);
+        commandLine += L" " + commandline::quoteArgument(argv[i]);
     }
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);

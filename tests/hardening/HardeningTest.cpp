@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "ChildProcess.h"
+#include "CommandLine.h"
 #include "FileUtils.h"
 #include "LauncherRun.h"
 #include "LocalMemory.h"
@@ -396,12 +397,11 @@ TEST(Hardening, RandomArgumentVectorsRoundTrip) {
     int roundTripped = 0;
     for (int i = 0; i < 10000; ++i) {
         const std::vector<std::wstring> vector = randomVector(random);
-        std::vector<wchar_t*> argv = {const_cast<wchar_t*>(L"setup.exe")};
+        std::wstring typed = L"setup.exe";
         for (const std::wstring& argument : vector) {
-            argv.push_back(const_cast<wchar_t*>(argument.c_str()));
+            typed += L" " + commandline::quoteArgument(argument);
         }
-        const std::wstring commandLine =
-            getCommandLine(L"C:\\T\\kro1.tmp\\setup.exe", static_cast<int>(argv.size()), argv.data());
+        const std::wstring commandLine = getCommandLine(L"C:\\T\\kro1.tmp\\setup.exe", typed);
         const bool same = parseCommandLine(commandLine) == vector;
         EXPECT_TRUE(same) << tstrings::toMultiByte(commandLine);
         roundTripped += same;

@@ -285,9 +285,12 @@ bool RunningProcess::waitAtMost(DWORD ms, DWORD& exitCode) {
 
 RunningProcess startProcess(const std::wstring& program, const std::vector<std::wstring>& arguments,
                             const ProcessOptions& options) {
-    std::wstring commandLine = launcher::quoteArgument(program);
-    for (const std::wstring& argument : arguments) {
-        commandLine += L" " + launcher::quoteArgument(argument);
+    std::wstring commandLine = options.commandLine;
+    if (commandLine.empty()) {
+        commandLine = commandline::quoteArgument(program);
+        for (const std::wstring& argument : arguments) {
+            commandLine += L" " + commandline::quoteArgument(argument);
+        }
     }
     std::wstring environment = environmentBlock(options.environment);
     STARTUPINFOW startup{};

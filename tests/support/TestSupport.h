@@ -93,6 +93,8 @@ struct ProcessOptions {
     std::wstring outputPath;
     // When set, the window station and desktop the child starts on ("station\\desktop").
     std::wstring desktop;
+    // When set, the child's whole command line as typed, in place of the quoted program and arguments.
+    std::wstring commandLine;
 };
 
 // A new window station, invisible as those of services and scheduled tasks are, with one desktop on it; both

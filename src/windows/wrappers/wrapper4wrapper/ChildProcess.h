@@ -1,15 +1,14 @@
-// Running the child: its command line from the launcher's own arguments, its start and the wait for its end.
+// Running the child: its command line from the launcher's own, its start and the wait for its end.
 // These steps live in the launcher's unnamed namespace (code sites "`anonymous-namespace'::getCommandLine");
 // this file is included by the launcher's main file and by the tests that drive the steps directly.
 #pragma once
 
 #include <windows.h>
 
-#include <cstdlib>
+#include <algorithm>
 #include <string>
 #include <vector>
 
-#include "CommandLine.h"
 #include "Dll.h"
 #include "FileHandles.h"
 #include "FileUtils.h"
@@ -19,20 +18,25 @@
 
 namespace {
 
-// The child path quoted, then every argument after the launcher's own path, each quoted so that the child's
-// standard parsing gives back exactly the launcher's arguments (a null entry reads "NULL"). Throws
-// KroError<std::runtime_error> "__targv is NULL" without an argument vector.
-inline std::wstring getCommandLine(const std::wstring& childPath, int argc = __argc,
-                                   wchar_t** argv = __wargv) {
-    if (argv == nullptr) {
-        KRO_THROW("__targv is NULL");
+// The part of a command line that follows the program name, found as the C runtime finds element 0: a quoted
+// name ends at the next double quote, an unquoted one at the first space or tab.
+inline std::wstring argumentsOf(const std::wstring& commandLine) {
+    std::size_t end = 0;
+    if (!commandLine.empty() && commandLine[0] == L'"') {
+        end = commandLine.find(L'"', 1);
+        end = end == std::wstring::npos ? commandLine.size() : end + 1;
+    } else {
+        end = std::min(commandLine.find_first_of(L" \t"), commandLine.size());
     }
-    std::wstring commandLine = launcher::quoteArgument(childPath);
-    for (int i = 1; i < argc; ++i) {
-        commandLine += L' ';
-        commandLine += launcher::quoteArgument(argv[i] != nullptr ? argv[i] : L"NULL");
-    }
-    return commandLine;
+    return commandLine.substr(end);
+}
+
+// The child path in double quotes, followed by everything that followed the launcher's own program name on
+// its command line, unchanged: the installer sees what it would have seen had it been started directly,
+// whatever parser it uses (NSIS reads "/S" and "/D=" from the raw text, for example).
+inline std::wstring getCommandLine(const std::wstring& childPath,
+                                   const std::wstring& launcherCommandLine = GetCommandLineW()) {
+    return L"\"" + childPath + L"\"" + argumentsOf(launcherCommandLine);
 }
 
 using ImageNameFunction = BOOL(WINAPI*)(HANDLE, DWORD, LPWSTR, PDWORD);

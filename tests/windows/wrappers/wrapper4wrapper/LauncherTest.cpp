@@ -68,6 +68,37 @@ TEST(Launcher, LocalRunPassesEveryArgumentUnchanged) {
     EXPECT_TRUE(run.leftovers.empty());
 }
 
+TEST(Launcher, TheInstallerSeesTheCommandLineAsTyped) {
+    // A copy in a folder with a space, for a quoted program name; and one on drive N:, the network branch.
+    const testsupport::ScratchDir spaced(L"with space");
+    const std::wstring quotedCopy = spaced / L"setup.exe";
+    const std::wstring networkCopy = L"N:\\setup-typed-" + std::to_wstring(GetCurrentProcessId()) + L".exe";
+    for (const std::wstring& copy : {quotedCopy, networkCopy}) {
+        ASSERT_TRUE(CopyFileW(testsupport::binPath(L"setup.exe").c_str(), copy.c_str(), FALSE));
+    }
+    const struct {
+        std::wstring program, name, tail;
+    } rows[] = {
+        {testsupport::binPath(L"setup.exe"), L"setup.exe", L""},
+        {testsupport::binPath(L"setup.exe"), L"setup.exe", L"  /S \t /D=C:\\Program Files\\Demo App"},
+        {quotedCopy, L"\"" + quotedCopy + L"\"", L" /v\"/qn INSTALLDIR=\\\"C:\\Program Files\\X\\\"\""},
+        {testsupport::binPath(L"setup.exe"), L"setup.exe",
+         L"\tPROPERTY=\"value with spaces\" C:\\dir\\ \"\" caf\u00E9"},
+        {networkCopy, networkCopy, L" /quiet  \"a b\"\\ \u65E5\u672C"},
+    };
+    for (const auto& row : rows) {
+        testsupport::LauncherRunOptions options;
+        options.process.commandLine = row.name + row.tail;
+        const LauncherRun run = runLauncher(row.program, {}, options);
+        EXPECT_EQ(0u, run.exitCode) << tstrings::toMultiByte(row.tail);
+        const std::wstring child = run.report.value("path");
+        ASSERT_FALSE(child.empty()) << tstrings::toMultiByte(row.tail);
+        EXPECT_EQ(L"\"" + child + L"\"" + row.tail, run.report.value("commandLine"))
+            << tstrings::toMultiByte(row.tail);
+    }
+    DeleteFileW(networkCopy.c_str());
+}
+
 TEST(Launcher, NoArgumentsAndExitCodesComeBackUnchanged) {
     const LauncherRun none = runLauncher(testsupport::binPath(L"setup.exe"), {});
     EXPECT_EQ(0u, none.exitCode);

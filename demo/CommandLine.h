@@ -1,9 +1,10 @@
-// Building a command line that standard argument parsing takes apart into exactly the given arguments.
+// Building a command line that standard argument parsing takes apart into exactly the given arguments: how
+// the runner, the benchmark's floor and the tests start programs with an argument vector.
 #pragma once
 
 #include <string>
 
-namespace launcher {
+namespace commandline {
 
 // The argument between double quotes, with every backslash that precedes a double quote (an inner one or the
 // closing one) doubled and every inner double quote escaped, so that CommandLineToArgvW and the C runtime
@@ -11,4 +12,4 @@ namespace launcher {
 // quotes.
 std::wstring quoteArgument(const std::wstring& argument);
 
-}  // namespace launcher
+}  // namespace commandline

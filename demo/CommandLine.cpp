@@ -1,6 +1,6 @@
 #include "CommandLine.h"
 
-namespace launcher {
+namespace commandline {
 
 std::wstring quoteArgument(const std::wstring& argument) {
     std::wstring quoted = L"\"";
@@ -19,4 +19,4 @@ std::wstring quoteArgument(const std::wstring& argument) {
     return quoted + L'"';
 }
 
-}  // namespace launcher
+}  // namespace commandline
