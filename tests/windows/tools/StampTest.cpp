@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "LauncherRun.h"
+#include "StampSupport.h"
 #include "TestSupport.h"
 #include "VersionBlock.h"
 #include "WinAutoHandle.h"
@@ -20,106 +21,7 @@ using testsupport::binPath;
 using testsupport::readFileBytes;
 using testsupport::ScratchDir;
 using testsupport::writeFileBytes;
-
-struct StampRun {
-    DWORD exitCode = 0;
-    std::string output;  // standard output and error together
-};
-
-StampRun runStamp(const ScratchDir& dir, const std::vector<std::wstring>& arguments) {
-    testsupport::ProcessOptions options;
-    options.outputPath = dir / L"stamp-output.txt";
-    StampRun run;
-    run.exitCode = testsupport::runProcess(binPath(L"launcher-stamp.exe"), arguments, options).exitCode;
-    run.output = readFileBytes(options.outputPath);
-    DeleteFileW(options.outputPath.c_str());
-    return run;
-}
-
-// The names in a folder, sorted.
-std::vector<std::wstring> entriesOf(const std::wstring& dir) {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW found{};
-    const HANDLE search = FindFirstFileW((dir + L"\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) {
-        return names;
-    }
-    do {
-        const std::wstring name = found.cFileName;
-        if (name != L"." && name != L"..") {
-            names.push_back(name);
-        }
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-// An .ico file of the images, each described as 16 * (index + 1) pixels square, 32 bits.
-std::string iconFile(const std::vector<std::string>& images) {
-    std::string file(6 + 16 * images.size(), '\0');
-    const WORD header[] = {0, 1, static_cast<WORD>(images.size())};
-    std::memcpy(&file[0], header, sizeof header);
-    for (std::size_t i = 0; i < images.size(); ++i) {
-        char* entry = &file[6 + 16 * i];
-        entry[0] = entry[1] = static_cast<char>(16 * (i + 1));
-        const WORD planesAndBits[] = {1, 32};
-        const DWORD sizeAndOffset[] = {static_cast<DWORD>(images[i].size()), static_cast<DWORD>(file.size())};
-        std::memcpy(entry + 4, planesAndBits, sizeof planesAndBits);
-        std::memcpy(entry + 8, sizeAndOffset, sizeof sizeAndOffset);
-        file += images[i];
-    }
-    return file;
-}
-
-std::string bitmapImage(char fill) {
-    std::string image(40 + 64, fill);
-    const DWORD headerSize = 40;
-    std::memcpy(&image[0], &headerSize, sizeof headerSize);
-    return image;
-}
-
-std::string pngImage() {
-    return std::string("\x89PNG\r\n\x1A\n", 8) + "not decoded by the tool";
-}
-
-// The resources of an image file, read as the system reads them.
-class ResourceReader {
-public:
-    explicit ResourceReader(const std::wstring& path)
-        : module_(LoadLibraryExW(path.c_str(), nullptr,
-                                 LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE)) {}
-    bool loaded() const { return module_.get() != nullptr; }
-    bool has(WORD id, LPCWSTR type) const {
-        return FindResourceW(module_.get(), MAKEINTRESOURCEW(id), type) != nullptr;
-    }
-    std::string bytes(WORD id, LPCWSTR type) const {
-        const HRSRC resource = FindResourceW(module_.get(), MAKEINTRESOURCEW(id), type);
-        if (resource == nullptr) {
-            return {};
-        }
-        const void* data = LockResource(LoadResource(module_.get(), resource));
-        return std::string(static_cast<const char*>(data), SizeofResource(module_.get(), resource));
-    }
-
-private:
-    WinAutoHandle<HMODULE> module_;
-};
-
-std::wstring versionString(const std::wstring& path, const std::wstring& key) {
-    std::vector<std::uint8_t> block(GetFileVersionInfoSizeW(path.c_str(), nullptr));
-    if (block.empty() ||
-        !GetFileVersionInfoW(path.c_str(), 0, static_cast<DWORD>(block.size()), block.data())) {
-        return L"<no version block>";
-    }
-    wchar_t* value = nullptr;
-    UINT length = 0;
-    const std::wstring query = L"\\StringFileInfo\\040904b0\\" + key;
-    if (!VerQueryValueW(block.data(), query.c_str(), reinterpret_cast<void**>(&value), &length)) {
-        return L"<missing>";
-    }
-    return std::wstring(value);
-}
+using namespace stamptest;
 
 VS_FIXEDFILEINFO fixedInfo(const std::wstring& path) {
     std::vector<std::uint8_t> block(GetFileVersionInfoSizeW(path.c_str(), nullptr));
@@ -307,6 +209,59 @@ TEST_F(StampTest, AnExistingOutputIsReplacedOnlyWithForce) {
     EXPECT_EQ(0u, runStamp(dir, {L"--payload", other, L"--force", L"--output", out, out}).exitCode);
     EXPECT_EQ(readFileBytes(other), ResourceReader(out).bytes(100, RT_RCDATA));
     EXPECT_EQ((std::vector<std::wstring>{L"setup.exe"}), entriesOf(dir.path()));
+}
+
+TEST_F(StampTest, AToolKilledWhileWritingLeavesNothing) {
+    // A payload large enough that the output is being written for a while: zeros behind "MZ".
+    const std::wstring payload = dir / L"large.exe";
+    {
+        const WinAutoHandle<HANDLE> file(CreateFileW(payload.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+        DWORD written = 0;
+        ASSERT_TRUE(WriteFile(file.get(), "MZ", 2, &written, nullptr));
+        LARGE_INTEGER size{};
+        size.QuadPart = 512ll << 20;
+        ASSERT_TRUE(SetFilePointerEx(file.get(), size, nullptr, FILE_BEGIN) && SetEndOfFile(file.get()));
+    }
+    const std::wstring out = dir / L"setup.exe";
+    testsupport::RunningProcess stamp = testsupport::startProcess(
+        binPath(L"launcher-stamp.exe"), {L"--payload", payload, L"--output", out, stub});
+    bool seen = false;
+    while (!seen && WaitForSingleObject(stamp.handle(), 0) == WAIT_TIMEOUT) {
+        for (const std::wstring& name : entriesOf(dir.path())) {
+            seen = seen || name.find(L".stamping") != std::wstring::npos;
+        }
+    }
+    ASSERT_TRUE(seen) << "the tool ended before its output was seen";
+    TerminateProcess(stamp.handle(), 9);
+    EXPECT_EQ(9u, stamp.wait());
+    EXPECT_EQ((std::vector<std::wstring>{L"large.exe"}), entriesOf(dir.path()));
+}
+
+TEST_F(StampTest, AnOutputHeldByAScannerIsReplacedOnceItLetsGo) {
+    // The earlier release sits alone in its folder, where the scanner holds it for reading without delete
+    // sharing, which makes Windows (and Wine) refuse to replace it.
+    const std::wstring release = dir / L"release";
+    ASSERT_TRUE(CreateDirectoryW(release.c_str(), nullptr));
+    const std::wstring out = release + L"\\setup.exe";
+    writeFileBytes(out, "an earlier release");
+    const std::wstring stop = dir / L"stop";
+    testsupport::RunningProcess scanner =
+        testsupport::startProcess(binPath(L"scanner.exe"), {release, L"rw", L"500", stop});
+    for (;;) {
+        const WinAutoHandle<HANDLE> probe(CreateFileW(out.c_str(), DELETE,
+                                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                      nullptr, OPEN_EXISTING, 0, nullptr));
+        if (probe.get() == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION) {
+            break;
+        }
+    }
+    const StampRun run = runStamp(dir, {L"--payload", installer, L"--force", L"--output", out, stub});
+    writeFileBytes(stop, "");
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    EXPECT_EQ(readFileBytes(installer), ResourceReader(out).bytes(100, RT_RCDATA));
+    EXPECT_EQ(1u, scanner.wait()) << "the scanner held the earlier release";
+    EXPECT_EQ((std::vector<std::wstring>{L"setup.exe"}), entriesOf(release));
 }
 
 TEST(VersionBlock, RoundTripsTheLaunchersBlockUnchanged) {

@@ -1,7 +1,8 @@
 #include "Icons.h"
 
+#include <algorithm>
 #include <cstring>
-#include <set>
+#include <utility>
 
 #include "Layout.h"
 #include "StampError.h"
@@ -63,7 +64,9 @@ std::vector<IconImage> readIconFile(const InputFile& file) {
         HEADER_SIZE + count * FILE_ENTRY_SIZE > bytes.size()) {
         throw notAnIcon("its header is wrong");
     }
-    std::vector<IconImage> images;
+    // Each byte of the file belongs to one image at most, and none to the directory: images that share bytes
+    // would multiply the icon's size in the launcher.
+    std::vector<std::pair<std::size_t, std::size_t>> extents;
     for (std::size_t i = 0; i < count; ++i) {
         const std::size_t entry = HEADER_SIZE + i * FILE_ENTRY_SIZE;
         const DWORD size = fieldAt<DWORD>(bytes, entry + 8);
@@ -71,6 +74,21 @@ std::vector<IconImage> readIconFile(const InputFile& file) {
         if (size == 0 || offset > bytes.size() || size > bytes.size() - offset) {
             throw notAnIcon("an image lies outside the file");
         }
+        extents.emplace_back(offset, offset + size);
+    }
+    std::sort(extents.begin(), extents.end());
+    std::size_t usedUpTo = HEADER_SIZE + count * FILE_ENTRY_SIZE;
+    for (const auto& [start, end] : extents) {
+        if (start < usedUpTo) {
+            throw notAnIcon("its images overlap each other or its directory");
+        }
+        usedUpTo = end;
+    }
+    std::vector<IconImage> images;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t entry = HEADER_SIZE + i * FILE_ENTRY_SIZE;
+        const DWORD size = fieldAt<DWORD>(bytes, entry + 8);
+        const DWORD offset = fieldAt<DWORD>(bytes, entry + 12);
         IconImage image;
         image.width = bytes[entry];
         image.height = bytes[entry + 1];

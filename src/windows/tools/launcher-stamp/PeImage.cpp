@@ -15,6 +15,11 @@ namespace {
 constexpr std::uint64_t IMAGE_SIZE_LIMIT = 0x80000000ull;
 // Signers pad the certificate table to eight bytes.
 constexpr std::uint64_t CERTIFICATE_PADDING = 8;
+// The format's limits for the file alignment, and the smallest section alignment of an image with pages of
+// its own for each section (as every linker makes for a program).
+constexpr std::uint32_t SMALLEST_FILE_ALIGNMENT = 512;
+constexpr std::uint32_t LARGEST_FILE_ALIGNMENT = 0x10000;
+constexpr std::uint32_t PAGE_SIZE = 0x1000;
 
 bool isPowerOfTwo(std::uint32_t value) {
     return value != 0 && (value & (value - 1)) == 0;
@@ -45,13 +50,19 @@ PeImage::PeImage(const InputFile& file) : file_(file) {
         optional.NumberOfRvaAndSizes != IMAGE_NUMBEROF_DIRECTORY_ENTRIES) {
         reject("it is not a 64-bit Windows executable");
     }
-    if (!isPowerOfTwo(optional.FileAlignment) || !isPowerOfTwo(optional.SectionAlignment)) {
-        reject("its alignments are not powers of two");
+    const std::uint32_t fileAlignment = optional.FileAlignment;
+    const std::uint32_t sectionAlignment = optional.SectionAlignment;
+    if (!isPowerOfTwo(fileAlignment) || fileAlignment < SMALLEST_FILE_ALIGNMENT ||
+        fileAlignment > LARGEST_FILE_ALIGNMENT || !isPowerOfTwo(sectionAlignment) ||
+        sectionAlignment < PAGE_SIZE || sectionAlignment < fileAlignment) {
+        reject(
+            "its alignments are not a program's (file: a power of two from 512 bytes to 64 KiB; "
+            "sections: a power of two, a page or more, no less than the file's)");
     }
     sectionTableOffset_ = ntOffset_ + sizeof nt_;
     const std::size_t sectionCount = nt_.FileHeader.NumberOfSections;
     if (sectionTableOffset_ + sectionCount * sizeof(IMAGE_SECTION_HEADER) > optional.SizeOfHeaders ||
-        optional.SizeOfHeaders > file.size()) {
+        optional.SizeOfHeaders > file.size() || optional.SizeOfHeaders % fileAlignment != 0) {
         reject("its section table lies outside its headers");
     }
     headers_ = file.read(0, optional.SizeOfHeaders);
@@ -70,6 +81,19 @@ PeImage::PeImage(const InputFile& file) : file_(file) {
     }
     resourceIndex_ = static_cast<std::size_t>(found - sections_.begin());
 
+    // Sections follow the headers and each other in memory, each on its alignment, and the image ends where
+    // the last one does.
+    std::uint64_t memoryEnd = optional.SizeOfHeaders;
+    for (const IMAGE_SECTION_HEADER& section : sections_) {
+        if (section.VirtualAddress % sectionAlignment != 0 || section.VirtualAddress < memoryEnd) {
+            reject("its sections overlap or are out of order in memory");
+        }
+        memoryEnd = alignUp(static_cast<std::uint64_t>(section.VirtualAddress) + memorySize(section),
+                            sectionAlignment);
+    }
+    if (memoryEnd != optional.SizeOfImage || memoryEnd >= IMAGE_SIZE_LIMIT) {
+        reject("its size in memory does not match its sections");
+    }
     std::uint64_t rawEnd = optional.SizeOfHeaders;
     for (std::size_t i = 0; i < sections_.size(); ++i) {
         const IMAGE_SECTION_HEADER& section = sections_[i];
@@ -83,7 +107,8 @@ PeImage::PeImage(const InputFile& file) : file_(file) {
         if (section.SizeOfRawData == 0) {
             continue;
         }
-        if (section.PointerToRawData < rawEnd ||
+        if (section.PointerToRawData < rawEnd || section.PointerToRawData % fileAlignment != 0 ||
+            section.SizeOfRawData % fileAlignment != 0 ||
             static_cast<std::uint64_t>(section.PointerToRawData) + section.SizeOfRawData > file.size()) {
             reject("its sections are out of order or truncated");
         }
@@ -154,7 +179,9 @@ PeImage::Plan PeImage::planFor(std::uint64_t resourceSize) const {
     }
     if (nextRva >= IMAGE_SIZE_LIMIT) {
         throw BadInput(tstrings::TextBuilder()
-                       << "the payload is too large: the launcher would exceed 2 GiB");
+                       << "OUT would exceed 2 GiB: its resources (the payload, the icon and the rest) "
+                          "come to "
+                       << resourceSize << " bytes");
     }
     optional.SizeOfImage = static_cast<std::uint32_t>(nextRva);
     optional.DataDirectory[IMAGE_DIRECTORY_ENTRY_SECURITY] = IMAGE_DATA_DIRECTORY{};

@@ -29,15 +29,17 @@ public:
         read(offset, &directory, sizeof directory);
         const std::uint32_t count =
             static_cast<std::uint32_t>(directory.NumberOfNamedEntries) + directory.NumberOfIdEntries;
+        // Directories may share entries, or point back at each other: counted before anything is read, the
+        // entries keep a crafted section from making the tree, or the work, grow without end.
+        entriesRead_ += count;
+        if (entriesRead_ > ENTRY_LIMIT) {
+            malformed();
+        }
         std::vector<IMAGE_RESOURCE_DIRECTORY_ENTRY> entries(count);
         if (count != 0) {
             read(offset + sizeof directory, entries.data(), count * sizeof(IMAGE_RESOURCE_DIRECTORY_ENTRY));
         }
         for (const IMAGE_RESOURCE_DIRECTORY_ENTRY& entry : entries) {
-            // Entries may share a directory; the count keeps a crafted section from growing without end.
-            if (++entriesRead_ > ENTRY_LIMIT) {
-                malformed();
-            }
             const ResourceId id = idOf(entry.Name);
             const bool isDirectory = (entry.OffsetToData & SUBDIRECTORY_FLAG) != 0;
             const std::uint32_t target = entry.OffsetToData & ~SUBDIRECTORY_FLAG;
@@ -56,7 +58,7 @@ public:
     }
 
 private:
-    ResourceId idOf(DWORD name) const {
+    ResourceId idOf(DWORD name) {
         if ((name & NAME_FLAG) == 0) {
             if (name > 0xFFFF) {
                 malformed();
@@ -65,6 +67,7 @@ private:
         }
         WORD length = 0;
         read(name & ~NAME_FLAG, &length, sizeof length);
+        use(length * sizeof(wchar_t));
         std::wstring text(length, L'\0');
         if (length != 0) {
             read((name & ~NAME_FLAG) + sizeof length, text.data(), length * sizeof(wchar_t));
@@ -72,13 +75,14 @@ private:
         return text;
     }
 
-    ResourceData readLeaf(std::uint32_t offset) const {
+    ResourceData readLeaf(std::uint32_t offset) {
         IMAGE_RESOURCE_DATA_ENTRY entry{};
         read(offset, &entry, sizeof entry);
         if (entry.OffsetToData < rva_ || entry.OffsetToData - rva_ > size_ ||
             entry.Size > size_ - (entry.OffsetToData - rva_)) {
             malformed();
         }
+        use(entry.Size);
         ResourceData leaf;
         leaf.file = &file_;
         leaf.offset = offset_ + (entry.OffsetToData - rva_);
@@ -94,6 +98,15 @@ private:
         file_.readInto(offset_ + offset, buffer, static_cast<DWORD>(size));
     }
 
+    // Leaves and names lie in the section side by side, each byte used once: together they can't exceed it.
+    // Leaves that share their bytes would otherwise multiply them in the output.
+    void use(std::uint64_t size) {
+        bytesUsed_ += size;
+        if (bytesUsed_ > size_) {
+            malformed();
+        }
+    }
+
     [[noreturn]] void malformed() const { throw notOurLauncher(file_.path(), "its resources are malformed"); }
 
     const InputFile& file_;
@@ -101,6 +114,7 @@ private:
     std::uint32_t size_;
     std::uint32_t rva_;
     std::uint32_t entriesRead_ = 0;
+    std::uint64_t bytesUsed_ = 0;
 };
 
 // Builds the tables in the order the section keeps them: every directory level by level, then the data

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "Retry.h"
 #include "StampError.h"
 #include "WinErrorHandling.h"
 
@@ -12,8 +13,24 @@ namespace {
 // The copy buffer: large enough that the system call count doesn't matter, small beside any payload.
 constexpr DWORD COPY_CHUNK = 1 << 20;
 
+// The final move waits this long, in these steps, for a program that holds the file it replaces (a scanner
+// reading the earlier release, an Explorer preview): Windows refuses to replace a file opened without delete
+// sharing.
+constexpr DWORD MOVE_DEADLINE_MS = 2000;
+constexpr DWORD MOVE_STEP_MS = 50;
+
 std::wstring systemText(DWORD code) {
     return formatSystemError(code, nullptr);
+}
+
+bool setDeletePending(HANDLE file, bool pending) {
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = pending ? TRUE : FALSE;
+    return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition) != FALSE;
+}
+
+bool isBriefHold(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED;
 }
 
 }  // namespace
@@ -135,16 +152,28 @@ void OutputFile::overwrite(std::uint64_t offset, const void* data, DWORD size) {
 PendingOutput::PendingOutput(const std::wstring& target) : target_(target) {
     temporary_ =
         target + L"." + tstrings::toString(static_cast<std::uint64_t>(GetCurrentProcessId())) + L".stamping";
-    handle_ = WinAutoHandle<HANDLE>(CreateFileW(temporary_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // Marked for deletion from the moment it exists, so that the system removes it whatever ends the tool
+    // before the commit, a crash or a kill included. Shared for deletion alone: the final move opens it so.
+    handle_ = WinAutoHandle<HANDLE>(CreateFileW(temporary_.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                                                FILE_SHARE_DELETE, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                                nullptr));
     if (handle_.get() == INVALID_HANDLE_VALUE) {
         throw BadInput(tstrings::TextBuilder() << "cannot write OUT '" << target << "': cannot create '"
                                                << temporary_ << "': " << systemText(GetLastError()));
+    }
+    if (!setDeletePending(handle_.get(), true)) {
+        const DWORD error = GetLastError();
+        handle_.reset();
+        DeleteFileW(temporary_.c_str());
+        KRO_THROW_SYSERROR_CODE(SetFileInformationByHandle, error,
+                                "SetFileInformationByHandle(" << temporary_ << ") failed");
     }
 }
 
 PendingOutput::~PendingOutput() {
     if (!committed_) {
+        // Closing the handle removes the file; by name as well, in case the commit failed after it had
+        // unmarked it and could not mark it again.
         handle_.reset();
         DeleteFileW(temporary_.c_str());
     }
@@ -154,10 +183,20 @@ void PendingOutput::commit(bool replace) {
     if (!FlushFileBuffers(handle_.get())) {
         KRO_THROW_SYSERROR(FlushFileBuffers, "FlushFileBuffers(" << temporary_ << ") failed");
     }
-    handle_.reset();
+    if (!setDeletePending(handle_.get(), false)) {
+        KRO_THROW_SYSERROR(SetFileInformationByHandle,
+                           "SetFileInformationByHandle(" << temporary_ << ") failed");
+    }
     const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
-    if (!MoveFileExW(temporary_.c_str(), target_.c_str(), flags)) {
-        const DWORD error = GetLastError();
+    bool moved = false;
+    DWORD error = ERROR_SUCCESS;
+    FileUtils::retryUntilDeadline(MOVE_DEADLINE_MS, MOVE_STEP_MS, [&] {
+        moved = MoveFileExW(temporary_.c_str(), target_.c_str(), flags) != FALSE;
+        error = moved ? ERROR_SUCCESS : GetLastError();
+        return moved || !isBriefHold(error);
+    });
+    if (!moved) {
+        setDeletePending(handle_.get(), true);
         if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) {
             throw outputExists(target_);
         }
@@ -165,10 +204,16 @@ void PendingOutput::commit(bool replace) {
                                 "MoveFileEx(" << temporary_ << ", " << target_ << ") failed");
     }
     committed_ = true;
+    handle_.reset();
 }
 
 bool pathExists(const std::wstring& path) {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool isDirectory(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 }  // namespace stamp

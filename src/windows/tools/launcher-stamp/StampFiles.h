@@ -60,7 +60,8 @@ private:
 };
 
 // The output under a temporary name in its folder until commit() moves it into place; dropped unless
-// committed, so a failure never leaves a half-written OUT or the temporary file behind.
+// committed, so a failure never leaves a half-written OUT or the temporary file behind, even when the tool is
+// killed: the file is marked for deletion until the commit.
 class PendingOutput {
 public:
     explicit PendingOutput(const std::wstring& target);
@@ -70,8 +71,9 @@ public:
 
     HANDLE handle() const { return handle_.get(); }
     const std::wstring& temporaryPath() const { return temporary_; }
-    // Flushes, closes and moves the file to the target; replace allows an existing target to be replaced.
-    // A target that appeared meanwhile without replace is BadInput.
+    // Flushes the file and moves it to the target, waiting up to 2 s for a program that holds the target;
+    // replace allows an existing target to be replaced. A target that appeared meanwhile without replace is
+    // BadInput.
     void commit(bool replace);
 
 private:
@@ -83,5 +85,6 @@ private:
 
 // True when anything is at the path, a folder too.
 bool pathExists(const std::wstring& path);
+bool isDirectory(const std::wstring& path);
 
 }  // namespace stamp

@@ -25,6 +25,9 @@ void checkOptions(const StampOptions& options) {
                            << "InternalName stays \"" << MARK_VALUE << "\": it marks the launcher");
         }
     }
+    if (isDirectory(options.output)) {
+        throw BadInput(tstrings::TextBuilder() << "OUT '" << options.output << "' is a folder");
+    }
     if (!options.force && pathExists(options.output)) {
         throw outputExists(options.output);
     }

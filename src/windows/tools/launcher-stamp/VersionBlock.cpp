@@ -19,14 +19,16 @@ constexpr std::size_t FILE_VERSION_OFFSET = offsetof(VS_FIXEDFILEINFO, dwFileVer
 constexpr std::size_t PRODUCT_VERSION_OFFSET = offsetof(VS_FIXEDFILEINFO, dwProductVersionMS);
 
 constexpr std::size_t NODE_ALIGNMENT = 4;
+// A version block has a fixed shape: the root, its file-info blocks, their tables (or Var entries), the
+// strings. Nothing sits deeper, so the reader never descends further than that, whatever the bytes say.
+constexpr int DEEPEST_LEVEL = 3;
 
 std::size_t alignNode(std::size_t offset) {
     return static_cast<std::size_t>(alignUp(offset, NODE_ALIGNMENT));
 }
 
-[[noreturn]] void malformed() {
-    throw BadInput(tstrings::TextBuilder()
-                   << "LAUNCHER is not one of our launchers: its version block is malformed");
+[[noreturn]] void malformed(const char* why = "its version block is malformed") {
+    throw BadInput(tstrings::TextBuilder() << "LAUNCHER is not one of our launchers: " << why);
 }
 
 std::vector<std::uint8_t> encodeText(const std::wstring& text) {
@@ -73,7 +75,7 @@ std::wstring toText(const VersionQuad& version) {
 }
 
 VersionBlock::VersionBlock(const std::vector<std::uint8_t>& bytes) {
-    root_ = parseNode(bytes, 0, bytes.size());
+    root_ = parseNode(bytes, 0, bytes.size(), 0);
     if (root_.key != L"VS_VERSION_INFO" || root_.value.size() < sizeof(VS_FIXEDFILEINFO) ||
         fieldAt<DWORD>(root_.value, 0) != FIXED_SIGNATURE) {
         malformed();
@@ -81,7 +83,10 @@ VersionBlock::VersionBlock(const std::vector<std::uint8_t>& bytes) {
 }
 
 VersionBlock::Node VersionBlock::parseNode(const std::vector<std::uint8_t>& bytes, std::size_t offset,
-                                           std::size_t end) {
+                                           std::size_t end, int level) {
+    if (level > DEEPEST_LEVEL) {
+        malformed("its version block is nested deeper than a version block goes");
+    }
     if (offset + NODE_HEADER > end) {
         malformed();
     }
@@ -114,7 +119,7 @@ VersionBlock::Node VersionBlock::parseNode(const std::vector<std::uint8_t>& byte
         at = alignNode(at + valueSize);
     }
     while (at < nodeEnd) {
-        node.children.push_back(parseNode(bytes, at, nodeEnd));
+        node.children.push_back(parseNode(bytes, at, nodeEnd, level + 1));
         at = alignNode(at + fieldAt<WORD>(bytes, at));
     }
     return node;

@@ -39,7 +39,9 @@ private:
         std::vector<Node> children;
     };
 
-    static Node parseNode(const std::vector<std::uint8_t>& bytes, std::size_t offset, std::size_t end);
+    // The node at offset, level steps below the root.
+    static Node parseNode(const std::vector<std::uint8_t>& bytes, std::size_t offset, std::size_t end,
+                          int level);
     static void putNode(const Node& node, std::vector<std::uint8_t>& out);
     // The string tables of root, const or not.
     template <class Root>

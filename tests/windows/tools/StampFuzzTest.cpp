@@ -1,0 +1,284 @@
+// launcher-stamp on inputs a bad day in a release pipeline makes: broken icons, launchers with broken
+// headers, sections, resources and version blocks, truncated files, odd payloads. Whatever the input, the
+// tool ends (no hang, no crash) with 0, 1 or 2, leaves nothing beside OUT when it fails, and writes an image
+// the system reads when it succeeds.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdlib>
+#include <functional>
+#include <iostream>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "StampSupport.h"
+#include "TestSupport.h"
+#include "tstrings.h"
+
+namespace {
+
+using namespace stamptest;
+
+// A version block of depth nodes, each the only child of the one before and just shorter than it: the
+// deepest that fits a node's 16-bit length when depth is 8191.
+std::string nestedVersionBlock(std::size_t depth) {
+    std::string block;
+    for (std::size_t level = 0; level < depth; ++level) {
+        const WORD node[] = {static_cast<WORD>(8 * (depth - level)), 0, 0, 0};  // length, value, type, key ""
+        block.append(reinterpret_cast<const char*>(node), sizeof node);
+    }
+    return block;
+}
+
+// An icon of count entries that all describe the same bytes: the whole file from the first entry on, whose
+// first four bytes read as a bitmap header's size (40).
+std::string multipliedIcon(WORD count) {
+    std::string icon(6 + 16 * static_cast<std::size_t>(count), '\0');
+    const WORD header[] = {0, 1, count};
+    std::memcpy(&icon[0], header, sizeof header);
+    for (std::size_t i = 0; i < count; ++i) {
+        const DWORD sizeAndOffset[] = {static_cast<DWORD>(icon.size() - 6), 6};
+        std::memcpy(&icon[6 + 16 * i + 8], sizeAndOffset, sizeof sizeAndOffset);
+    }
+    icon[6] = 40;
+    return icon;
+}
+
+// Where the resource section's bytes lie in the image: the RVA of file offset at.
+DWORD rvaAt(std::string& image, std::size_t at) {
+    const IMAGE_SECTION_HEADER resources = *testsupport::sectionsNamed(image, ".rsrc").at(0);
+    return static_cast<DWORD>(resources.VirtualAddress + at - resources.PointerToRawData);
+}
+
+std::size_t resourcesStart(std::string& image) {
+    return testsupport::sectionsNamed(image, ".rsrc").at(0)->PointerToRawData;
+}
+
+// Makes the resource data entry that names size bytes at rva name newSize bytes at newRva; false when there
+// is none.
+bool retargetEntry(std::string& image, DWORD rva, DWORD size, DWORD newRva, DWORD newSize) {
+    const DWORD entry[] = {rva, size};
+    const std::size_t found =
+        image.find(std::string(reinterpret_cast<const char*>(entry), sizeof entry), resourcesStart(image));
+    if (found == std::string::npos) {
+        return false;
+    }
+    const DWORD retargeted[] = {newRva, newSize};
+    std::memcpy(&image[found], retargeted, sizeof retargeted);
+    return true;
+}
+
+class StampFuzz : public ::testing::Test {
+protected:
+    // A launcher whose version resource is the block, and nothing else changed: the block is carried in the
+    // payload of a stamped launcher, the payload's entry then shrunk to the 8 bytes before it and the
+    // version's entry pointed at it.
+    std::string launcherWithVersion(const std::string& block) {
+        const std::wstring carrier = dir / L"carrier.exe";
+        const std::wstring base = dir / L"base.exe";
+        const std::string carried = "MZ" + std::string(6, '\0') + block;
+        writeFileBytes(carrier, carried);
+        EXPECT_EQ(0u, runStamp(dir, {L"--payload", carrier, L"--output", base, stub}).exitCode);
+        std::string image = readFileBytes(base);
+        DeleteFileW(carrier.c_str());
+        DeleteFileW(base.c_str());
+        const DWORD carriedAt = rvaAt(image, image.find(carried, resourcesStart(image)));
+        EXPECT_TRUE(retargetEntry(image, carriedAt, static_cast<DWORD>(carried.size()), carriedAt, 8));
+        const std::string version = ResourceReader(stub).bytes(1, RT_VERSION);
+        for (std::size_t at = image.find(version, resourcesStart(image)); at != std::string::npos;
+             at = image.find(version, at + 1)) {
+            if (retargetEntry(image, rvaAt(image, at), static_cast<DWORD>(version.size()), carriedAt + 8,
+                              static_cast<DWORD>(block.size()))) {
+                return image;
+            }
+        }
+        ADD_FAILURE() << "no version resource found";
+        return image;
+    }
+
+    // Runs the tool on inputs written to the scratch folder: exit 0, 1 or 2 and nothing else, nothing left
+    // beside the inputs on failure, and on success an output with a valid checksum that carries the payload
+    // and the launcher's version block. Returns the run.
+    StampRun expectHandled(const std::string& launcher, const std::string& icon, const std::string& payload,
+                           const std::vector<std::wstring>& extra = {}) {
+        writeFileBytes(launcherPath, launcher);
+        writeFileBytes(payloadPath, payload);
+        std::vector<std::wstring> arguments = {L"--payload", payloadPath, L"--output", outPath};
+        if (!icon.empty()) {
+            writeFileBytes(iconPath, icon);
+            arguments.insert(arguments.end(), {L"--icon", iconPath});
+        }
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        arguments.push_back(launcherPath);
+        const std::vector<std::wstring> inputs = entriesOf(dir.path());
+
+        const StampRun run = runStamp(dir, arguments);
+        EXPECT_TRUE(run.finished) << "hung";
+        EXPECT_TRUE(run.exitCode <= 2) << "exit code 0x" << std::hex << run.exitCode << ": " << run.output;
+        if (run.exitCode == 0) {
+            testsupport::expectChecksumHolds(outPath);
+            EXPECT_EQ(payload, ResourceReader(outPath).bytes(100, RT_RCDATA));
+            EXPECT_EQ(L"Setup Launcher", versionString(outPath, L"InternalName"));
+            DeleteFileW(outPath.c_str());
+        }
+        EXPECT_EQ(inputs, entriesOf(dir.path())) << "left beside OUT";
+        DeleteFileW(iconPath.c_str());
+        return run;
+    }
+
+    ScratchDir dir{L"stamp-fuzz"};
+    const std::wstring stub = binPath(L"setup-stub.exe");
+    const std::wstring launcherPath = dir / L"launcher.exe";
+    const std::wstring payloadPath = dir / L"payload.exe";
+    const std::wstring iconPath = dir / L"release.ico";
+    const std::wstring outPath = dir / L"out.exe";
+};
+
+TEST_F(StampFuzz, TheInputsOfABadDayEndWithTwoAndAMessageNamingTheFault) {
+    const std::string payload = readFileBytes(binPath(L"demo-installer.exe"));
+    const std::string launcher = readFileBytes(stub);
+    std::string aligned = launcher;
+    testsupport::ntHeadersOf(aligned)->OptionalHeader.FileAlignment = 0x80000000;
+    const std::wstring folder = dir / L"out-folder";
+    const struct {
+        std::string name, launcher, icon;
+        std::vector<std::wstring> extra;
+        std::string message;
+    } cases[] = {
+        {"8191 nested version nodes",
+         launcherWithVersion(nestedVersionBlock(8191)),
+         "",
+         {},
+         "its version block is nested deeper than a version block goes"},
+        {"1000 icon images on the same bytes",
+         launcher,
+         multipliedIcon(1000),
+         {},
+         "is not an icon file: its images overlap each other or its directory"},
+        {"file alignment 0x80000000", aligned, "", {}, "is not one of our launchers: its alignments are not"},
+        {"--output names a folder", launcher, "", {L"--output", folder}, "' is a folder"},
+    };
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    for (const auto& each : cases) {
+        SCOPED_TRACE(each.name);
+        const StampRun run = expectHandled(each.launcher, each.icon, payload, each.extra);
+        EXPECT_EQ(2u, run.exitCode);
+        EXPECT_NE(std::string::npos, run.output.find(each.message)) << run.output;
+    }
+}
+
+TEST_F(StampFuzz, MutatedInputsNeverCrashHangOrLeaveAnything) {
+    const char* const seedText = std::getenv("KRO_STAMP_FUZZ_SEED");
+    const unsigned seed =
+        seedText != nullptr ? static_cast<unsigned>(std::strtoul(seedText, nullptr, 10)) : 1;
+    std::mt19937 random(seed);
+    const auto below = [&](std::size_t bound) {
+        return std::uniform_int_distribution<std::size_t>(0, bound - 1)(random);
+    };
+    const DWORD notable[] = {0,      1,      2,       0x40,       0x200,      0x1000,
+                             0x7FFF, 0xFFFF, 0x10000, 0x7FFFFFFF, 0x80000000, 0xFFFFFFFF};
+    const auto value = [&] {
+        return below(2) == 0 ? notable[below(std::size(notable))] : static_cast<DWORD>(random());
+    };
+    const auto putDword = [](std::string& bytes, std::size_t at, DWORD dword) {
+        if (at + sizeof dword <= bytes.size()) {
+            std::memcpy(&bytes[at], &dword, sizeof dword);
+        }
+    };
+
+    const std::string launcher = readFileBytes(stub);
+    const std::string payload = readFileBytes(binPath(L"demo-installer.exe"));
+    const std::string icon = iconFile({bitmapImage('b'), pngImage(), bitmapImage('c')});
+    std::string headers = launcher;
+    const std::size_t ntOffset = reinterpret_cast<char*>(testsupport::ntHeadersOf(headers)) - &headers[0];
+    const std::size_t sectionTable = ntOffset + sizeof(IMAGE_NT_HEADERS64);
+    const IMAGE_SECTION_HEADER resources = *testsupport::sectionsNamed(headers, ".rsrc").at(0);
+    const std::string version = ResourceReader(stub).bytes(1, RT_VERSION);
+    const std::size_t versionAt = launcher.find(version, resources.PointerToRawData);
+    ASSERT_NE(std::string::npos, versionAt);
+
+    // Each kind of mutant: a launcher, an icon and a payload made from the good ones.
+    struct Inputs {
+        std::string launcher, icon, payload;
+    };
+    const std::map<std::string, std::function<Inputs()>> kinds = {
+        {"icon directory",
+         [&] {
+             Inputs in{launcher, icon, payload};
+             for (std::size_t flips = 1 + below(4); flips-- != 0;) {
+                 putDword(in.icon, below(6 + 16 * 3), value());
+             }
+             return in;
+         }},
+        {"icon images shared",
+         [&] {
+             return Inputs{launcher, multipliedIcon(static_cast<WORD>(1 + below(3000))), payload};
+         }},
+        {"PE headers",
+         [&] {
+             Inputs in{launcher, "", payload};
+             for (std::size_t writes = 1 + below(3); writes-- != 0;) {
+                 putDword(in.launcher,
+                          below(2) == 0 ? below(0x40) : ntOffset + below(sectionTable - ntOffset), value());
+             }
+             return in;
+         }},
+        {"section table",
+         [&] {
+             Inputs in{launcher, "", payload};
+             const std::size_t count = testsupport::ntHeadersOf(in.launcher)->FileHeader.NumberOfSections;
+             putDword(in.launcher, sectionTable + below(count * sizeof(IMAGE_SECTION_HEADER) / 4) * 4,
+                      value());
+             return in;
+         }},
+        {"resource tree",
+         [&] {
+             Inputs in{launcher, "", payload};
+             for (std::size_t writes = 1 + below(3); writes-- != 0;) {
+                 const DWORD target =
+                     below(2) == 0 ? value() : static_cast<DWORD>(below(0x400)) | (below(2) << 31);
+                 putDword(in.launcher, resources.PointerToRawData + below(0x400 / 4) * 4, target);
+             }
+             return in;
+         }},
+        {"version block",
+         [&] {
+             Inputs in{launcher, "", payload};
+             const WORD word = static_cast<WORD>(value());
+             std::memcpy(&in.launcher[versionAt + below(version.size() / 2) * 2], &word, sizeof word);
+             return in;
+         }},
+        {"truncated",
+         [&] {
+             return Inputs{launcher.substr(0, below(launcher.size())), "", payload};
+         }},
+        {"odd payload",
+         [&] {
+             const std::string odd[] = {"", "M", "MZ", "MZ" + std::string(below(5000), '\xFF')};
+             return Inputs{launcher, below(2) == 0 ? icon : "", odd[below(std::size(odd))]};
+         }},
+    };
+    const std::size_t perKind = 50;
+    std::cout << "seed " << seed << " (set KRO_STAMP_FUZZ_SEED to replay), " << perKind
+              << " mutants of each of " << kinds.size() << " kinds" << std::endl;
+    std::map<DWORD, std::size_t> exits;
+    for (const auto& [kind, make] : kinds) {
+        for (std::size_t index = 0; index < perKind; ++index) {
+            SCOPED_TRACE("seed " + std::to_string(seed) + ", " + kind + " #" + std::to_string(index));
+            const Inputs in = make();
+            ++exits[expectHandled(in.launcher, in.icon, in.payload).exitCode];
+        }
+    }
+    for (const auto& [code, count] : exits) {
+        std::cout << "exit " << code << ": " << count << " mutants" << std::endl;
+    }
+    // One in deep nesting and one in a version block that passes for a launcher's are always among them.
+    const StampRun deep =
+        expectHandled(launcherWithVersion(nestedVersionBlock(1 + below(8191))), "", payload);
+    EXPECT_EQ(2u, deep.exitCode) << deep.output;
+    EXPECT_EQ(0u, expectHandled(launcherWithVersion(version), "", payload).exitCode);
+}
+
+}  // namespace
