@@ -80,6 +80,11 @@ PeImage::PeImage(const InputFile& file) : file_(file) {
         reject("it has no resource section");
     }
     resourceIndex_ = static_cast<std::size_t>(found - sections_.begin());
+    const DWORD readableData = IMAGE_SCN_CNT_INITIALIZED_DATA | IMAGE_SCN_MEM_READ;
+    if ((found->Characteristics & readableData) != readableData ||
+        (found->Characteristics & IMAGE_SCN_MEM_EXECUTE) != 0) {
+        reject("its resource section is not readable data");
+    }
 
     // Sections follow the headers and each other in memory, each on its alignment, and the image ends where
     // the last one does.
@@ -105,6 +110,10 @@ PeImage::PeImage(const InputFile& file) : file_(file) {
             reject("a section other than the base relocations follows its resources");
         }
         if (section.SizeOfRawData == 0) {
+            // A section with no bytes in the file (uninitialised data) points nowhere.
+            if (section.PointerToRawData != 0) {
+                reject("its sections are out of order or truncated");
+            }
             continue;
         }
         if (section.PointerToRawData < rawEnd || section.PointerToRawData % fileAlignment != 0 ||
