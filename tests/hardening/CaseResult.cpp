@@ -26,6 +26,10 @@ CaseResult::~CaseResult() {
     for (const auto& [key, value] : counts) {
         countText += (countText.empty() ? "" : ";") + key + "=" + std::to_string(value);
     }
+    // A case that stopped at a fatal assertion has fewer observations than it should: it is a failure too.
+    if (failed.empty() && ::testing::Test::HasFailure()) {
+        failed.push_back("the case stopped before it was done");
+    }
     const std::string outcome = failed.empty() ? joined(held) : "FAILED: " + joined(failed);
     testsupport::writeFileBytes(
         tstrings::fromMultiByte(KRO_HARDENING_RESULTS) + L"\\" + tstrings::fromMultiByte(name) + L".tsv",

@@ -65,6 +65,7 @@ TEST(WinErrorHandling, ThrowIdiomKeepsTheCodeReadRightAfterTheCall) {
     try {
         SetLastError(ERROR_PATH_NOT_FOUND);
         KRO_THROW_SYSERROR(CreateDirectoryW, "CreateDirectory(" << std::wstring(L"Q:\\x") << ") failed");
+        FAIL() << "no exception";
     } catch (const std::exception& e) {
         const std::string what = e.what();
         EXPECT_EQ(0u, what.find("WinErrorHandlingTest.cpp(")) << what;

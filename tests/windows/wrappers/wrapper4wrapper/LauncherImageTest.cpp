@@ -65,6 +65,23 @@ TEST(LauncherImage, IsA64BitHardenedGuiProgram) {
     EXPECT_EQ(4096u, nt->OptionalHeader.FileAlignment);
 }
 
+TEST(LauncherImage, OnlyTheTestBuildCarriesTheTestHooks) {
+    // The hooks let whoever sets the environment pause an elevated launcher and plant files: the shipped
+    // images must not contain their variables' names, in either encoding.
+    const std::string ascii = "KRO_TEST_";
+    const std::string wide("K\0R\0O\0_\0T\0E\0S\0T\0_\0", 18);
+    const struct {
+        const wchar_t* name;
+        bool hooks;
+    } images[] = {{L"setup.exe", false}, {L"setup-stub.exe", false}, {L"setup-hooks.exe", true}};
+    for (const auto& image : images) {
+        const std::string bytes = testsupport::readFileBytes(testsupport::binPath(image.name));
+        ASSERT_FALSE(bytes.empty());
+        const bool found = bytes.find(ascii) != std::string::npos || bytes.find(wide) != std::string::npos;
+        EXPECT_EQ(image.hooks, found) << tstrings::toMultiByte(image.name);
+    }
+}
+
 TEST(LauncherImage, ResourcesAreReadOnlyAndTheChecksumHolds) {
     for (const wchar_t* name : {L"setup.exe", L"setup-stub.exe"}) {
         const std::wstring path = testsupport::binPath(name);

@@ -160,29 +160,42 @@ std::string pendingRenames() {
 
 }  // namespace
 
-TEST(Leftovers, ARemovalThatGivesUpLeavesItToTheNextRun) {
-    const testsupport::ScratchDir scratch(L"giveup");
-    const std::wstring temp = scratch / L"temp";
-    CreateDirectoryW(temp.c_str(), nullptr);
-    const std::string pendingBefore = pendingRenames();
-    testsupport::RunningProcess launcher = startWaiting(scratch, temp, {L"/exit=9", L"/touch=held.txt"});
-    const std::wstring directory = workingDirectoryOf(scratch);
-    const std::wstring held = directory + L"\\held.txt";
-    {
-        // Held past the removal's deadline, as a program that the installer started would.
-        const WinAutoHandle<HANDLE> holder(
-            CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-        testsupport::writeFileBytes(scratch / L"go", "");
-        EXPECT_EQ(9u, launcher.wait()) << "the installer's exit code, whatever is left";
-    }
-    const std::vector<std::wstring> messages = messagesOf(testsupport::readLog(temp + L"\\vantor.log"));
-    ASSERT_FALSE(messages.empty());
-    EXPECT_EQ(warningNotRemoved(directory, held), messages.back());
-    EXPECT_EQ(pendingBefore, pendingRenames()) << "nothing is scheduled for deletion at restart";
+TEST(Leftovers, TheRemovalWaitsForAHolderAndGivesUpLeavingItToTheNextRun) {
+    // A program the installer started holds a file in the working directory: for a moment (the removal waits
+    // and succeeds), or past the removal's deadline (it gives up and says so).
+    for (const bool letsGo : {true, false}) {
+        SCOPED_TRACE(letsGo ? "lets go after a second" : "never lets go");
+        const testsupport::ScratchDir scratch(L"giveup");
+        const std::wstring temp = scratch / L"temp";
+        CreateDirectoryW(temp.c_str(), nullptr);
+        const std::string pendingBefore = pendingRenames();
+        testsupport::RunningProcess launcher = startWaiting(scratch, temp, {L"/exit=9", L"/touch=held.txt"});
+        const std::wstring directory = workingDirectoryOf(scratch);
+        const std::wstring held = directory + L"\\held.txt";
+        {
+            const WinAutoHandle<HANDLE> holder(
+                CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+            testsupport::writeFileBytes(scratch / L"go", "");
+            if (letsGo) {
+                Sleep(1000);
+            } else {
+                EXPECT_EQ(9u, launcher.wait()) << "the installer's exit code, whatever is left";
+            }
+        }
+        if (letsGo) {
+            EXPECT_EQ(9u, launcher.wait());
+        }
+        const std::vector<std::wstring> messages = messagesOf(testsupport::readLog(temp + L"\\vantor.log"));
+        ASSERT_FALSE(messages.empty());
+        EXPECT_EQ(
+            letsGo ? L"TRACE: Deleted [" + directory + L"] directory" : warningNotRemoved(directory, held),
+            messages.back());
+        EXPECT_EQ(pendingBefore, pendingRenames()) << "nothing is scheduled for deletion at restart";
 
-    const LauncherRun next = runIn(temp, {});
-    EXPECT_TRUE(contains(messagesOf(next.log), oneLeftoverRemoved));
-    EXPECT_EQ(std::vector<std::wstring>{}, testsupport::kroEntries(temp));
+        const LauncherRun next = runIn(temp, {});
+        EXPECT_EQ(!letsGo, contains(messagesOf(next.log), oneLeftoverRemoved));
+        EXPECT_EQ(std::vector<std::wstring>{}, testsupport::kroEntries(temp));
+    }
 }
 
 TEST(Leftovers, TheLogKeepsEveryRecordWithTempAtTheRootOfTheCurrentDrive) {
