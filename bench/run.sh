@@ -3,6 +3,8 @@
 #   (a) the floor: copy the payload with the system's copy, start the copy, delete it;
 #   (b) the launcher carrying the same payload;
 #   (c) the peer: an uncompressed NSIS installer doing the same job;
+#   (d) the least a conforming launcher can do: the payload as a read-only resource, one write, user32 for
+#       one PeekMessageW, start, wait, delete;
 # each with the 160 MB payload and with a tiny one. wineserver and the measured commands share one core.
 # Every run is checked: the payload ran (its marker file appeared) and its exit code (37) came back.
 # Writes docs/performance.md from the run.
@@ -68,12 +70,14 @@ for size in "${sizes[@]}"; do
     floor=("$build/bin/bench-floor.exe" "Z:${payload//\//\\}" "${args[@]}")
     launcher=("$build/bin/setup-$size.exe" "${args[@]}")
     peer=("$build/bench/peer-$size.exe" "${args[@]}")
+    minimum=("$build/bin/bench-minimum-$size.exe" "${args[@]}")
     # Warm-up: the page cache holds every file before anything is measured.
-    run warmup "${floor[@]}"; run warmup "${launcher[@]}"; run warmup "${peer[@]}"
+    run warmup "${floor[@]}"; run warmup "${launcher[@]}"; run warmup "${peer[@]}"; run warmup "${minimum[@]}"
     for ((i = 0; i < rounds; i++)); do
         run "$size-floor" "${floor[@]}"
         run "$size-launcher" "${launcher[@]}"
         run "$size-peer" "${peer[@]}"
+        run "$size-minimum" "${minimum[@]}"
     done
 done
 
@@ -91,16 +95,16 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 table="| variant | min s | median s | max s |
 |---|---|---|---|"
 for size in "${sizes[@]}"; do
-    for kind in floor launcher peer; do
+    for kind in floor launcher peer minimum; do
         read -r lo mid hi <<<"$(stats "$size-$kind")"
         table+=$'\n'"| $size $kind | $lo | $mid | $hi |"
     done
 done
-tiny_ratio=$(ratio "$(median tiny-launcher)" "$(median tiny-floor)")
+tiny_ratio=$(ratio "$(median tiny-launcher)" "$(median tiny-minimum)")
 
 if $smoke; then
     echo "$table"
-    echo "tiny-b/tiny-a = $tiny_ratio"
+    echo "tiny-b/tiny-d = $tiny_ratio"
     echo "1 passed, 0 failed"
     rm -rf "$work"
     exit 0
@@ -108,36 +112,78 @@ fi
 
 b_a=$(ratio "$(median large-launcher)" "$(median large-floor)")
 b_c=$(ratio "$(median large-launcher)" "$(median large-peer)")
+b_d=$(ratio "$(median large-launcher)" "$(median large-minimum)")
 # The fastest runs are the least disturbed by the shared machine: their ratios are shown beside the medians'.
 b_a_min=$(ratio "$(minimum large-launcher)" "$(minimum large-floor)")
 b_c_min=$(ratio "$(minimum large-launcher)" "$(minimum large-peer)")
-tiny_min=$(ratio "$(minimum tiny-launcher)" "$(minimum tiny-floor)")
+b_d_min=$(ratio "$(minimum large-launcher)" "$(minimum large-minimum)")
+tiny_min=$(ratio "$(minimum tiny-launcher)" "$(minimum tiny-minimum)")
 
-# peak_kib FIELD PATTERN COMMAND...: the peak of /proc/PID/status FIELD (in KiB) of the process whose command
-# line matches PATTERN while COMMAND runs, sampled every 5 ms.
+# Phases of (b) and (d), in milliseconds from the command's start (medians of the rounds): (b) from its log's
+# timestamps, (d) from its trace build. Both clocks are the system's wall clock.
+temp_unix=$(ls -d "$prefix"/drive_c/users/*/Temp | head -n 1)
+trace_unix=$work/trace
+export BENCH_TRACE_FILE="Z:${trace_unix//\//\\}"
+: >"$work/phases"
+for size in "${sizes[@]}"; do
+    for ((i = 0; i < rounds; i++)); do
+        rm -f "$temp_unix/vantor.log"
+        sync
+        start=$(date +%s%N)
+        taskset -c 0 "$wine" "$build/bin/setup-$size.exe" "${args[@]}" </dev/null >/dev/null 2>&1 || true
+        end=$(date +%s%N)
+        tr -d '\r' <"$temp_unix/vantor.log" | awk -v start="$start" -v end="$end" -v size="$size" '
+            /^\[/ { split($0, f, /[\[,]/); stamp = f[2] }
+            /^\t/ { sub(/^\t/, ""); name = ""
+                if ($0 ~ /^TRACE: Created \[.*\] directory$/ && !dir++) name = "directory created"
+                else if ($0 ~ /^TRACE: Created \[.*\] file$/) name = "installer file created"
+                else if ($0 ~ /^TRACE: Deleted \[.*\.exe\] file$/) name = "installer ended and deleted"
+                else if ($0 ~ /^TRACE: Deleted \[.*\] directory$/) name = "directory removed"
+                if (name != "") { gsub("/", "-", stamp); cmd = "date -d \"" stamp "\" +%s%N"; cmd | getline ns; close(cmd)
+                    printf "%s launcher %s %.1f\n", size, name, (ns - start) / 1e6 } }
+            END { printf "%s launcher process ended %.1f\n", size, (end - start) / 1e6 }' >>"$work/phases"
+        rm -f "$trace_unix"
+        sync
+        start=$(date +%s%N)
+        taskset -c 0 "$wine" "$build/bin/bench-minimum-trace-$size.exe" "${args[@]}" </dev/null >/dev/null 2>&1 || true
+        end=$(date +%s%N)
+        awk -v start="$start" -v end="$end" -v size="$size" '
+            { printf "%s minimum %s %.1f\n", size, $1, $2 / 1000 - start / 1e6 }
+            END { printf "%s minimum process ended %.1f\n", size, (end - start) / 1e6 }' "$trace_unix" >>"$work/phases"
+    done
+done
+phase_table="| payload | program | step | ms from the command's start (median) |
+|---|---|---|---|"
+while read -r size program step; do
+    value=$(grep -F "$size $program $step " "$work/phases" | awk '{print $NF}' | sort -n | awk '
+        { v[NR] = $1 } END { printf "%.0f", (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }')
+    phase_table+=$'\n'"| $size | $program | $step | $value |"
+done < <(awk '{ size = $1; program = $2; $1 = ""; $2 = ""; $NF = ""; sub(/^  /, ""); sub(/ $/, "");
+                 key = size " " program " " $0; if (!seen[key]++) print key }' "$work/phases")
+
+# peak_kib FIELD COMMAND...: the peak of /proc/PID/status FIELD (in KiB) of the process COMMAND runs as (Wine
+# runs a program in the process it was started as), sampled every 5 ms.
 peak_kib() {
-    local field=$1 pattern=$2 peak=0 pid= value
-    shift 2
+    local field=$1 peak=0 value
+    shift
     taskset -c 0 "$@" </dev/null >/dev/null 2>&1 &
-    while kill -0 $! 2>/dev/null; do
-        [ -n "$pid" ] || pid=$(pgrep -o -f "$pattern" || true)
-        if [ -n "$pid" ] && [ -r "/proc/$pid/status" ]; then
-            value=$(awk -v f="$field:" '$1 == f {print $2}' "/proc/$pid/status" 2>/dev/null || echo 0)
-            [ "${value:-0}" -gt "$peak" ] && peak=$value
-        fi
+    local pid=$!
+    while kill -0 "$pid" 2>/dev/null; do
+        value=$(awk -v f="$field:" '$1 == f {print $2}' "/proc/$pid/status" 2>/dev/null || echo 0)
+        [ "${value:-0}" -gt "$peak" ] && peak=$value
         sleep 0.005
     done
-    wait $! || true
+    wait "$pid" || true
     echo "$peak"
 }
 
 # Peak private (anonymous) memory of the launcher process during one more large run.
 rm -f "$marker_unix"
-peak_kb=$(peak_kib RssAnon 'setup-large.exe' "$wine" "$build/bin/setup-large.exe")
+peak_kb=$(peak_kib RssAnon "$wine" "$build/bin/setup-large.exe")
 # Stamping the large payload into the stub: the tool's peak resident memory (private and mapped together)
 # against the payload's size.
 stamped=$work/stamped.exe
-stamp_kb=$(peak_kib VmHWM 'launcher-stamp.exe' "$wine" "$build/bin/launcher-stamp.exe" \
+stamp_kb=$(peak_kib VmHWM "$wine" "$build/bin/launcher-stamp.exe" \
     --payload "Z:${build//\//\\}\\bench\\payload-large.exe" --output "Z:${stamped//\//\\}" \
     "Z:${build//\//\\}\\bin\\setup-stub.exe")
 [ -s "$stamped" ] || { echo "FAIL: launcher-stamp wrote no launcher" >&2; exit 1; }
@@ -157,14 +203,20 @@ Payload: a program that exits at once, padded to $payload_bytes bytes (large) or
 - (a) floor: the system's copy of the payload, the copy started and waited for, then deleted
 - (b) the launcher carrying the payload (every check, log record and clean-up included)
 - (c) the peer: an uncompressed NSIS installer (amd64-unicode, silent, admin) extracting the same payload to its plugins folder, running it with the same arguments and passing its exit code on
+- (d) the least a conforming launcher can do (bench/BenchMinimum.cpp): the payload as resource 100 in a page-aligned, read-only section, one \`WriteFile\` of it to TEMP, user32 loaded by full path for one \`PeekMessageW\`, the payload started with the command line's tail, waited for and deleted
 
 $table
 
 | ratio | medians | minimums | goal |
 |---|---|---|---|
-| b/a, large payload | $b_a | $b_a_min | at most 1.15 |
-| b/c, large payload | $b_c | $b_c_min | at most 0.4 |
-| tiny-b/tiny-a | $tiny_ratio | $tiny_min | |
+| b/d, large payload | $b_d | $b_d_min | at most 1.05 |
+| b/c, large payload | $b_c | $b_c_min | at most 0.3 |
+| b/a, large payload | $b_a | $b_a_min | |
+| tiny-b/tiny-d | $tiny_ratio | $tiny_min | at most 1.10 |
+
+Where the time goes: each step's end, from the start of the command (Wine's process start included), for (b) from the timestamps of its log records (milliseconds), for (d) from its trace build.
+
+$phase_table
 
 | memory and size | value | goal |
 |---|---|---|
