@@ -19,7 +19,6 @@
 #include "FileUtils.h"
 #include "LauncherRun.h"
 #include "LocalMemory.h"
-#include "Log.h"
 #include "TestSupport.h"
 #include "WinAutoHandle.h"
 #include "tstrings.h"
@@ -151,7 +150,7 @@ TEST(Hardening, LinksAtTheLogsNameAreNeverFollowed) {
     // A hard link made here; a symbolic link made by the fixture script from the Linux side.
     const testsupport::ScratchDir hardLinked(L"hardlink");
     const std::wstring victim = hardLinked / L"victim.txt";
-    testsupport::writeFileBytes(victim, std::string(10 * 1024 * 1024 + 5, 'v'));
+    testsupport::writeFileBytes(victim, std::string(10485760 + 5, 'v'));
     ASSERT_TRUE(CreateHardLinkW((hardLinked / L"vantor.log").c_str(), victim.c_str(), nullptr));
     const std::wstring fixtures = tstrings::fromMultiByte(KRO_FIXTURES_DIR);
     const struct {

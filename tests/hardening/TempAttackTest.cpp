@@ -11,7 +11,6 @@
 #include "CaseResult.h"
 #include "FileUtils.h"
 #include "LauncherRun.h"
-#include "Log.h"
 #include "TestSupport.h"
 #include "UnixLinks.h"
 #include "tstrings.h"
@@ -47,7 +46,7 @@ TEST(TempAttack, RePointingTempNeverRunsOrTouchesAnythingElse) {
         "the working directory's and installer's names, and a 10 MiB vantor.log) right after the "
         "working directory is created, right after the installer lands, and right before the "
         "clean-up");
-    const std::string bigLog(FileLogAppender::defaultMaxFileSize + 5, 'v');
+    const std::string bigLog(10485760 + 5, 'v');
     for (const wchar_t* moment : {L"directory-created", L"installer-written", L"installer-ended"}) {
         SCOPED_TRACE(tstrings::toMultiByte(moment));
         testsupport::SwitchableTemp temp;
