@@ -319,16 +319,6 @@ bool deleteDirectory(const std::wstring& path) {
     return wasAlreadyGone(GetLastError());
 }
 
-WinAutoHandle<HANDLE> openLocked(const std::wstring& path) {
-    // Backup semantics let the same call open a folder; it changes nothing for a file.
-    const HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        KRO_THROW_SYSERROR(CreateFileW, "CreateFile(" << path << ") failed");
-    }
-    return WinAutoHandle<HANDLE>(handle);
-}
-
 bool DirectoryCallback::onFile(const std::wstring&) {
     return true;
 }

@@ -80,11 +80,6 @@ void deleteFile(const std::wstring& path, ThrowOnFailure);
 // failure.
 bool deleteDirectory(const std::wstring& path);
 
-// Opens a file or folder for reading while refusing every other writer, deleter and renamer: as long as the
-// handle lives, nobody can change, replace or rename what it names. Throws KroError<SysError>
-// "CreateFile(path) failed".
-WinAutoHandle<HANDLE> openLocked(const std::wstring& path);
-
 // --- Walking folders ---
 
 // Receives the entries of a walk; each returns false to stop it.
