@@ -29,14 +29,31 @@ WinAutoHandle<HANDLE> openForRemoval(const FileUtils::HeldFolder& temp, const st
 }
 
 void warnNotRemoved(const std::wstring& path, const std::vector<std::wstring>& left) {
-    KRO_LOG(WARNING, "Could not remove ["
-                         << path << "]: " << listed(left.empty() ? std::vector<std::wstring>{path} : left)
-                         << " still in use; the next run removes it");
+    KRO_LOG(WARNING, "Could not remove [" << path << "]: " << listed(left)
+                                          << " still in use; the next run removes it");
 }
 
 bool isLink(HANDLE handle) {
     const DWORD attributes = FileUtils::attributesOf(handle);
     return attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+// Removes the directory opened (for DELETE, not following links) as path: a link is removed itself, a real
+// directory is emptied first. Closes it and writes TRACE "Deleted [path] directory" once it is gone. Returns
+// what is left: nothing once it is gone, else the entries still in use, or the directory itself.
+std::vector<std::wstring> removeOpened(WinAutoHandle<HANDLE>& directory, const std::wstring& path) {
+    std::vector<std::wstring> left = isLink(directory.get())
+                                         ? std::vector<std::wstring>()
+                                         : FileUtils::removeFolderContents(directory.get(), path);
+    if (!left.empty()) {
+        return left;
+    }
+    if (!FileUtils::deleteByHandle(directory.get())) {
+        return {path};
+    }
+    directory.reset();
+    KRO_LOG(TRACE, "Deleted [" << path << "] directory");
+    return {};
 }
 
 }  // namespace
@@ -131,16 +148,8 @@ SecureDirectory::Outcome SecureDirectory::removeByIdentity(std::vector<std::wstr
                 "[" << path_ << "] no longer names the secure directory; what is there was left alone");
         return Outcome::Stop;
     }
-    left = FileUtils::removeFolderContents(directory.get(), path_);
-    if (!left.empty() || !FileUtils::deleteByHandle(directory.get())) {
-        if (left.empty()) {
-            left = {path_};
-        }
-        return Outcome::Retry;
-    }
-    directory.reset();
-    KRO_LOG(TRACE, "Deleted [" << path_ << "] directory");
-    return Outcome::Removed;
+    left = removeOpened(directory, path_);
+    return left.empty() ? Outcome::Removed : Outcome::Retry;
 }
 
 void SecureDirectory::setReleaseHook(ReleaseHook hook) {
@@ -192,16 +201,11 @@ void removeLeftovers(const FileUtils::HeldFolder& temp) {
                         "[" << path << "] is a link that can't be removed as one; it was left alone");
                 continue;
             }
-            // A link is removed itself; only a real directory is emptied first.
-            const std::vector<std::wstring> left =
-                isLink(directory.get()) ? std::vector<std::wstring>()
-                                        : FileUtils::removeFolderContents(directory.get(), path);
-            if (!left.empty() || !FileUtils::deleteByHandle(directory.get())) {
+            const std::vector<std::wstring> left = removeOpened(directory, path);
+            if (!left.empty()) {
                 warnNotRemoved(path, left);
                 continue;
             }
-            directory.reset();
-            KRO_LOG(TRACE, "Deleted [" << path << "] directory");
             ++removedCount;
         }
         if (removedCount > 0) {
