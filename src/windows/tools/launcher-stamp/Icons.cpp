@@ -64,8 +64,8 @@ std::vector<IconImage> readIconFile(const InputFile& file) {
         HEADER_SIZE + count * FILE_ENTRY_SIZE > bytes.size()) {
         throw notAnIcon("its header is wrong");
     }
-    // Each byte of the file belongs to one image at most, and none to the directory: images that share bytes
-    // would multiply the icon's size in the launcher.
+    // Each image's bytes, in the order of the entries; each byte of the file belongs to one image at most,
+    // and none to the directory: images that share bytes would multiply the icon's size in the launcher.
     std::vector<std::pair<std::size_t, std::size_t>> extents;
     for (std::size_t i = 0; i < count; ++i) {
         const std::size_t entry = HEADER_SIZE + i * FILE_ENTRY_SIZE;
@@ -76,9 +76,10 @@ std::vector<IconImage> readIconFile(const InputFile& file) {
         }
         extents.emplace_back(offset, offset + size);
     }
-    std::sort(extents.begin(), extents.end());
+    std::vector<std::pair<std::size_t, std::size_t>> inFileOrder = extents;
+    std::sort(inFileOrder.begin(), inFileOrder.end());
     std::size_t usedUpTo = HEADER_SIZE + count * FILE_ENTRY_SIZE;
-    for (const auto& [start, end] : extents) {
+    for (const auto& [start, end] : inFileOrder) {
         if (start < usedUpTo) {
             throw notAnIcon("its images overlap each other or its directory");
         }
@@ -87,15 +88,14 @@ std::vector<IconImage> readIconFile(const InputFile& file) {
     std::vector<IconImage> images;
     for (std::size_t i = 0; i < count; ++i) {
         const std::size_t entry = HEADER_SIZE + i * FILE_ENTRY_SIZE;
-        const DWORD size = fieldAt<DWORD>(bytes, entry + 8);
-        const DWORD offset = fieldAt<DWORD>(bytes, entry + 12);
+        const auto [start, end] = extents[i];
         IconImage image;
         image.width = bytes[entry];
         image.height = bytes[entry + 1];
         image.colorCount = bytes[entry + 2];
         image.planes = fieldAt<WORD>(bytes, entry + 4);
         image.bitCount = fieldAt<WORD>(bytes, entry + 6);
-        image.data.assign(bytes.begin() + offset, bytes.begin() + offset + size);
+        image.data.assign(bytes.begin() + start, bytes.begin() + end);
         if (!isImage(image.data)) {
             throw notAnIcon("an image is neither PNG nor a bitmap");
         }

@@ -83,8 +83,4 @@ private:
     bool committed_ = false;
 };
 
-// True when anything is at the path, a folder too.
-bool pathExists(const std::wstring& path);
-bool isDirectory(const std::wstring& path);
-
 }  // namespace stamp

@@ -1,5 +1,6 @@
 #include "Stamper.h"
 
+#include "FileUtils.h"
 #include "Icons.h"
 #include "PeImage.h"
 #include "ResourceTree.h"
@@ -25,10 +26,10 @@ void checkOptions(const StampOptions& options) {
                            << "InternalName stays \"" << MARK_VALUE << "\": it marks the launcher");
         }
     }
-    if (isDirectory(options.output)) {
+    if (FileUtils::isDirectory(options.output)) {
         throw BadInput(tstrings::TextBuilder() << "OUT '" << options.output << "' is a folder");
     }
-    if (!options.force && pathExists(options.output)) {
+    if (!options.force && FileUtils::pathExists(options.output)) {
         throw outputExists(options.output);
     }
 }
