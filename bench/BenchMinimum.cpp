@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <string>
 
+#include "CommandLineTail.h"
+
 namespace {
 
 #ifdef BENCH_TRACE
@@ -38,18 +40,6 @@ void writeTrace() {
 void phase(const char*) {}
 void writeTrace() {}
 #endif
-
-// What followed the program's own name on its command line, as the C runtime finds element 0.
-const wchar_t* argumentsOf(const wchar_t* commandLine) {
-    if (*commandLine == L'"') {
-        const wchar_t* end = wcschr(commandLine + 1, L'"');
-        return end != nullptr ? end + 1 : commandLine + wcslen(commandLine);
-    }
-    while (*commandLine != L'\0' && *commandLine != L' ' && *commandLine != L'\t') {
-        ++commandLine;
-    }
-    return commandLine;
-}
 
 }  // namespace
 
@@ -83,7 +73,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
     peekMessage(&message, nullptr, 0, 0, PM_NOREMOVE);
     phase("user32-loaded");
 
-    std::wstring commandLine = L"\"" + path + L"\"" + argumentsOf(GetCommandLineW());
+    std::wstring commandLine = L"\"" + path + L"\"" + launcher::argumentsOf(GetCommandLineW());
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};

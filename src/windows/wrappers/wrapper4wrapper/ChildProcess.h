@@ -5,10 +5,10 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "CommandLineTail.h"
 #include "Dll.h"
 #include "FileHandles.h"
 #include "FileUtils.h"
@@ -18,25 +18,12 @@
 
 namespace {
 
-// The part of a command line that follows the program name, found as the C runtime finds element 0: a quoted
-// name ends at the next double quote, an unquoted one at the first space or tab.
-inline std::wstring argumentsOf(const std::wstring& commandLine) {
-    std::size_t end = 0;
-    if (!commandLine.empty() && commandLine[0] == L'"') {
-        end = commandLine.find(L'"', 1);
-        end = end == std::wstring::npos ? commandLine.size() : end + 1;
-    } else {
-        end = std::min(commandLine.find_first_of(L" \t"), commandLine.size());
-    }
-    return commandLine.substr(end);
-}
-
 // The child path in double quotes, followed by everything that followed the launcher's own program name on
 // its command line, unchanged: the installer sees what it would have seen had it been started directly,
 // whatever parser it uses (NSIS reads "/S" and "/D=" from the raw text, for example).
 inline std::wstring getCommandLine(const std::wstring& childPath,
                                    const std::wstring& launcherCommandLine = GetCommandLineW()) {
-    return L"\"" + childPath + L"\"" + argumentsOf(launcherCommandLine);
+    return L"\"" + childPath + L"\"" + launcher::argumentsOf(launcherCommandLine);
 }
 
 using ImageNameFunction = BOOL(WINAPI*)(HANDLE, DWORD, LPWSTR, PDWORD);
