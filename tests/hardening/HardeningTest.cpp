@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <gtest/gtest.h>
-#include <shellapi.h>
 #include <tlhelp32.h>
 
 #include <atomic>
@@ -18,7 +17,6 @@
 #include "CommandLine.h"
 #include "FileUtils.h"
 #include "LauncherRun.h"
-#include "LocalMemory.h"
 #include "TestSupport.h"
 #include "WinAutoHandle.h"
 #include "tstrings.h"
@@ -295,14 +293,10 @@ TEST(Hardening, ThirtyTwoLaunchersAtOnce) {
     const int count = 32;
     std::vector<testsupport::RunningProcess> launchers;
     for (int i = 0; i < count; ++i) {
-        testsupport::ProcessOptions options;
-        options.environment = {
-            {L"TEMP", temp.path()},
-            {L"TMP", temp.path()},
-            {L"DEMO_INSTALLER_REPORT", temp / (L"report-" + std::to_wstring(i) + L".txt")}};
         launchers.push_back(testsupport::startProcess(
             testsupport::binPath(L"setup.exe"),
-            {L"/exit=" + std::to_wstring(100 + i), L"id " + std::to_wstring(i)}, options));
+            {L"/exit=" + std::to_wstring(100 + i), L"id " + std::to_wstring(i)},
+            testsupport::inTemp(temp.path(), temp / (L"report-" + std::to_wstring(i) + L".txt"))));
     }
     for (int i = 0; i < count; ++i) {
         const DWORD exitCode = launchers[static_cast<std::size_t>(i)].wait();
@@ -353,12 +347,6 @@ std::vector<std::wstring> randomVector(std::mt19937& random) {
     return vector;
 }
 
-std::vector<std::wstring> parseCommandLine(const std::wstring& commandLine) {
-    int count = 0;
-    const LocalMemory<LPWSTR> argv(CommandLineToArgvW(commandLine.c_str(), &count));
-    return std::vector<std::wstring>(argv.get() + 1, argv.get() + count);
-}
-
 }  // namespace
 
 TEST(Hardening, RandomArgumentVectorsRoundTrip) {
@@ -375,7 +363,8 @@ TEST(Hardening, RandomArgumentVectorsRoundTrip) {
             typed += L" " + commandline::quoteArgument(argument);
         }
         const std::wstring commandLine = getCommandLine(L"C:\\T\\kro1.tmp\\setup.exe", typed);
-        const bool same = parseCommandLine(commandLine) == vector;
+        const std::vector<std::wstring> parsed = testsupport::splitCommandLine(commandLine);
+        const bool same = std::vector<std::wstring>(parsed.begin() + 1, parsed.end()) == vector;
         result.check(same, "every vector came back unchanged");
         result.count("vectors", same ? 1 : 0);
     }

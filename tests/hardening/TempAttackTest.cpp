@@ -31,12 +31,6 @@ std::vector<std::string> snapshotOf(const std::wstring& folder) {
     return snapshot;
 }
 
-testsupport::ProcessOptions inTemp(const std::wstring& temp, const std::wstring& report) {
-    testsupport::ProcessOptions options;
-    options.environment = {{L"TEMP", temp}, {L"TMP", temp}, {L"DEMO_INSTALLER_REPORT", report}};
-    return options;
-}
-
 }  // namespace
 
 TEST(TempAttack, RePointingTempNeverRunsOrTouchesAnythingElse) {
@@ -52,7 +46,7 @@ TEST(TempAttack, RePointingTempNeverRunsOrTouchesAnythingElse) {
         testsupport::SwitchableTemp temp;
         const testsupport::ScratchDir scratch(L"attack");
         testsupport::PausedLauncher launcher(testsupport::binPath(L"setup-hooks.exe"), {L"/exit=21"}, moment,
-                                             inTemp(temp.link(), scratch / L"report.txt"));
+                                             testsupport::inTemp(temp.link(), scratch / L"report.txt"));
         const std::wstring paused = launcher.waitForPause();
         const std::wstring dirName = FileUtils::getFileName(
             moment == std::wstring(L"installer-written") ? FileUtils::getDirectory(paused) : paused);
@@ -95,7 +89,8 @@ TEST(TempAttack, AWorkingDirectorySwappedForALinkIsLeftAlone) {
     const std::vector<std::string> victim = snapshotOf(temp.two());
     const testsupport::ScratchDir scratch(L"swap");
     testsupport::PausedLauncher launcher(testsupport::binPath(L"setup-hooks.exe"), {L"/exit=22"},
-                                         L"hold-released", inTemp(temp.one(), scratch / L"report.txt"));
+                                         L"hold-released",
+                                         testsupport::inTemp(temp.one(), scratch / L"report.txt"));
     const std::wstring directory = launcher.waitForPause();
     const BOOL renamed = MoveFileExW(directory.c_str(), (directory + L".away").c_str(), 0);
     result.check(renamed != FALSE, "the released directory could be renamed away (it was already empty)");

@@ -57,6 +57,12 @@ DemoReport readDemoReport(const std::wstring& path) {
     return report;
 }
 
+ProcessOptions inTemp(const std::wstring& temp, const std::wstring& report) {
+    ProcessOptions options;
+    options.environment = {{L"TEMP", temp}, {L"TMP", temp}, {L"DEMO_INSTALLER_REPORT", report}};
+    return options;
+}
+
 LauncherRun runLauncher(const std::wstring& launcher, const std::vector<std::wstring>& arguments,
                         LauncherRunOptions options) {
     const ScratchDir scratch(L"run");

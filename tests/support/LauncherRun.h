@@ -34,6 +34,9 @@ struct LauncherRun {
     std::wstring tempDir;
 };
 
+// Options for a process whose TEMP (and TMP) is temp and whose demo installer reports into report.
+ProcessOptions inTemp(const std::wstring& temp, const std::wstring& report);
+
 // Runs launcher with the arguments in its temporary directory and collects the results.
 LauncherRun runLauncher(const std::wstring& launcher, const std::vector<std::wstring>& arguments,
                         LauncherRunOptions options = {});

@@ -412,4 +412,9 @@ ProcessResult runProcess(const std::wstring& program, const std::vector<std::wst
     return ProcessResult{startProcess(program, arguments, options).wait()};
 }
 
+DWORD WINAPI noFinalPath(HANDLE, LPWSTR, DWORD, DWORD) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return 0;
+}
+
 }  // namespace testsupport

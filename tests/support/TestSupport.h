@@ -64,6 +64,13 @@ std::vector<IMAGE_SECTION_HEADER*> sectionsNamed(std::string& image, const std::
 // Checks that the image file's header checksum is set and is the one the system computes for the file.
 void expectChecksumHolds(const std::wstring& path);
 
+// Splits a command line the way the shell and the C runtime do, the program's name included. In a file of its
+// own: a test that calls it links shell32, which loads libraries the other tests must not find loaded.
+std::vector<std::wstring> splitCommandLine(const std::wstring& commandLine);
+
+// A GetFinalPathNameByHandleW that never has an answer, as some RAM-disk and network drivers give none.
+DWORD WINAPI noFinalPath(HANDLE, LPWSTR, DWORD, DWORD);
+
 // While it lives, every log record throws (as a record that can't be built for want of memory would).
 class ThrowingLog {
 public:

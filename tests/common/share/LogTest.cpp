@@ -188,20 +188,11 @@ TEST(Log, NeverCreatesAFileThroughADanglingLink) {
               GetFileAttributesW((fixturesDir() + L"\\dangling-target.txt").c_str()));
 }
 
-namespace {
-
-DWORD WINAPI noFinalPath(HANDLE, LPWSTR, DWORD, DWORD) {
-    SetLastError(ERROR_NOT_SUPPORTED);
-    return 0;
-}
-
-}  // namespace
-
 TEST(Log, KeepsEveryRecordWhenTheFolderHasNoFinalPath) {
     // Some RAM-disk and network drivers give no final path at all: the file is still the regular one with a
     // single link, opened in the held folder.
     const testsupport::ScratchDir scratch;
-    AppenderIn log(scratch.path(), &noFinalPath);
+    AppenderIn log(scratch.path(), &testsupport::noFinalPath);
     EXPECT_EQ(L"", log.appender.path());
     log.appender.append(sampleRecord(L"one"));
     log.appender.append(sampleRecord(L"two"));

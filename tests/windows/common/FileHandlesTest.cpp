@@ -12,15 +12,6 @@
 #include "UnixLinks.h"
 #include "tstrings.h"
 
-namespace {
-
-DWORD WINAPI noFinalPath(HANDLE, LPWSTR, DWORD, DWORD) {
-    SetLastError(ERROR_NOT_SUPPORTED);
-    return 0;
-}
-
-}  // namespace
-
 TEST(FileHandles, HeldFoldersKnowTheirFinalPath) {
     const testsupport::ScratchDir scratch;
     const FileUtils::HeldFolder folder = FileUtils::HeldFolder::open(scratch.path());
@@ -28,7 +19,8 @@ TEST(FileHandles, HeldFoldersKnowTheirFinalPath) {
     EXPECT_EQ(scratch.path(), folder.path());
     // "C:" alone is the current directory on C:; a held folder means the drive's root.
     EXPECT_EQ(L"C:\\", FileUtils::HeldFolder::open(L"C:").path());
-    const FileUtils::HeldFolder unknown = FileUtils::HeldFolder::open(scratch.path(), &noFinalPath);
+    const FileUtils::HeldFolder unknown =
+        FileUtils::HeldFolder::open(scratch.path(), &testsupport::noFinalPath);
     EXPECT_TRUE(unknown.isHeld());
     EXPECT_EQ(L"", unknown.path());
     const FileUtils::HeldFolder missing = FileUtils::HeldFolder::open(scratch / L"missing");

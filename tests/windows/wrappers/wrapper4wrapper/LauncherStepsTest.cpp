@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 #include <sddl.h>
-#include <shellapi.h>
 
 #include <memory>
 #include <string>
@@ -17,16 +16,7 @@
 #include "TestSupport.h"
 #include "WinAutoHandle.h"
 
-namespace {
-
-// Splits a command line the way the shell and the C runtime do.
-std::vector<std::wstring> parse(const std::wstring& commandLine) {
-    int count = 0;
-    LocalMemory<LPWSTR> argv(CommandLineToArgvW(commandLine.c_str(), &count));
-    return std::vector<std::wstring>(argv.get(), argv.get() + count);
-}
-
-}  // namespace
+namespace {}  // namespace
 
 TEST(LauncherSteps, TheChildGetsTheLaunchersCommandLineAsTyped) {
     const std::wstring path = L"C:\\T\\kro1.tmp\\setup.exe";
@@ -50,9 +40,10 @@ TEST(LauncherSteps, TheChildGetsTheLaunchersCommandLineAsTyped) {
         const std::wstring commandLine = getCommandLine(path, row.launcher);
         EXPECT_EQ(child + row.tail, commandLine) << tstrings::toMultiByte(row.launcher);
         // Standard parsing therefore gives the child the launcher's arguments.
-        std::vector<std::wstring> expected = parse(row.launcher);
+        std::vector<std::wstring> expected = testsupport::splitCommandLine(row.launcher);
         expected[0] = path;
-        EXPECT_EQ(expected, parse(commandLine)) << tstrings::toMultiByte(row.launcher);
+        EXPECT_EQ(expected, testsupport::splitCommandLine(commandLine))
+            << tstrings::toMultiByte(row.launcher);
     }
 }
 

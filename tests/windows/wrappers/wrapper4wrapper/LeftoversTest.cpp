@@ -22,12 +22,6 @@ namespace {
 
 const std::wstring oneLeftoverRemoved = L"INFO: Leftovers of earlier runs removed: 1";
 
-testsupport::ProcessOptions inTemp(const std::wstring& temp, const std::wstring& report) {
-    testsupport::ProcessOptions options;
-    options.environment = {{L"TEMP", temp}, {L"TMP", temp}, {L"DEMO_INSTALLER_REPORT", report}};
-    return options;
-}
-
 // A run of the shipped launcher in the given TEMP, with the log emptied first so that it holds this run only.
 LauncherRun runIn(const std::wstring& temp, const std::vector<std::wstring>& arguments) {
     DeleteFileW((temp + L"\\vantor.log").c_str());
@@ -51,7 +45,7 @@ testsupport::RunningProcess startWaiting(const testsupport::ScratchDir& scratch,
     std::vector<std::wstring> arguments = {L"/waitfor=" + scratch / L"go"};
     arguments.insert(arguments.end(), extra.begin(), extra.end());
     testsupport::RunningProcess launcher = testsupport::startProcess(
-        testsupport::binPath(L"setup.exe"), arguments, inTemp(temp, scratch / L"report.txt"));
+        testsupport::binPath(L"setup.exe"), arguments, testsupport::inTemp(temp, scratch / L"report.txt"));
     EXPECT_TRUE(testsupport::waitForFile(scratch / L"report.txt"));
     return launcher;
 }

@@ -19,12 +19,6 @@ using testsupport::runLauncher;
 
 namespace {
 
-testsupport::ProcessOptions inTemp(const std::wstring& temp, const std::wstring& report) {
-    testsupport::ProcessOptions options;
-    options.environment = {{L"TEMP", temp}, {L"TMP", temp}, {L"DEMO_INSTALLER_REPORT", report}};
-    return options;
-}
-
 DWORD openError(const std::wstring& path, DWORD access, DWORD share) {
     const HANDLE handle =
         CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
@@ -42,7 +36,7 @@ TEST(WindowsRules, WhileTheInstallerRunsMovesIntoItsFolderWorkAndDeletionIsRefus
     CreateDirectoryW((scratch / L"temp").c_str(), nullptr);
     testsupport::RunningProcess launcher = testsupport::startProcess(
         testsupport::binPath(L"setup.exe"), {L"/exit=12", L"/waitfor=" + scratch / L"go"},
-        inTemp(scratch / L"temp", scratch / L"report.txt"));
+        testsupport::inTemp(scratch / L"temp", scratch / L"report.txt"));
     ASSERT_TRUE(testsupport::waitForFile(scratch / L"report.txt"));
     const std::wstring directory = testsupport::readDemoReport(scratch / L"report.txt").value("cwd");
     EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
@@ -79,7 +73,7 @@ TEST(WindowsRules, NoNoticeOnAnInvisibleWindowStation) {
     // after two minutes hangs and is ended.
     const testsupport::InvisibleDesktop desktop;
     const testsupport::ScratchDir temp(L"invisible");
-    testsupport::ProcessOptions options = inTemp(temp.path(), temp / L"report.txt");
+    testsupport::ProcessOptions options = testsupport::inTemp(temp.path(), temp / L"report.txt");
     options.notElevated = true;
     options.desktop = desktop.name();
     testsupport::RunningProcess launcher =
