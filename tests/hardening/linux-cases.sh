@@ -86,6 +86,10 @@ if mount -t tmpfs -o size=4m tmpfs "$small" && mount -t tmpfs -o ro,size=1m tmpf
     mounts=("$small" "$readonly_volume")
     ln -sfn "$small" "$prefix/dosdevices/s:"
     ln -sfn "$readonly_volume" "$prefix/dosdevices/r:"
+    # Wine's mount manager learns of new drives when its server starts: without it they have no kernel name,
+    # and the launcher would rightly pass them over for another folder.
+    WINEPREFIX=$prefix /usr/lib/wine/wineserver -k 2>/dev/null || true
+    WINEPREFIX=$prefix /usr/lib/wine/wineserver -w 2>/dev/null || true
     large=$build/bin/setup-large.exe
     status=0
     "$wine_run" "$prefix" cmd /c "set TEMP=S:\\&& set TMP=S:\\&& $(windows "$large")" >/dev/null 2>&1 || status=$?

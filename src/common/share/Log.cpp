@@ -6,8 +6,10 @@
 #include <vector>
 
 #include "FileUtils.h"
+#include "Security.h"
 #include "SysInfo.h"
 #include "WinAutoHandle.h"
+#include "WorkPlace.h"
 
 namespace {
 
@@ -51,12 +53,14 @@ std::string formatRecord(const LogRecord& r) {
 }
 
 // Opens the log for writing while refusing other writers. The file is never created through a link: a missing
-// name is created with FILE_CREATE, which fails on any existing entry, a dangling link included. Ten attempts
-// 1 ms apart; on Windows a 1 ms sleep lasts up to a timer tick (15.6 ms), so a dropped record costs up to
-// about 140 ms.
+// name is created with FILE_CREATE, which fails on any existing entry, a dangling link included. The open
+// never waits for another's opportunistic lock (on Windows whoever holds one could keep the launcher waiting
+// at every record): the record is dropped instead. Ten attempts 1 ms apart; on Windows a 1 ms sleep lasts up
+// to a timer tick (15.6 ms), so a dropped record costs up to about 140 ms.
 WinAutoHandle<HANDLE> openExclusive(HANDLE folder, const std::wstring& name) {
-    FileUtils::OpenRequest request{GENERIC_WRITE | FILE_READ_ATTRIBUTES | SYNCHRONIZE, FILE_SHARE_READ,
-                                   FILE_OPEN, FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT};
+    FileUtils::OpenRequest request{
+        GENERIC_WRITE | FILE_READ_ATTRIBUTES | SYNCHRONIZE, FILE_SHARE_READ, FILE_OPEN,
+        FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_COMPLETE_IF_OPLOCKED};
     for (int attempt = 0; attempt < openAttempts; ++attempt) {
         DWORD error = ERROR_SUCCESS;
         request.disposition = FILE_OPEN;
@@ -65,7 +69,7 @@ WinAutoHandle<HANDLE> openExclusive(HANDLE folder, const std::wstring& name) {
             request.disposition = FILE_CREATE;
             file = FileUtils::openInFolder(folder, name, request, error);
         }
-        if (file.owned()) {
+        if (file.owned() || error == FileUtils::errorOplockBreakInProgress) {
             return file;
         }
         Sleep(1);
@@ -73,10 +77,10 @@ WinAutoHandle<HANDLE> openExclusive(HANDLE folder, const std::wstring& name) {
     return WinAutoHandle<HANDLE>();
 }
 
-// True when the open file is a regular file with one link, and lies at the expected final path when that is
-// known: not a hard link to another file, not a link that the system followed (Wine opens the target of a
-// Unix link even when asked for the link itself).
-bool isOwnRegularFile(HANDLE file, const std::wstring& expectedFinalPath) {
+// True when the open file is a regular file with one link, and has the kernel name expected of it: not a hard
+// link to another file, not a link that the system followed (Wine opens the target of a Unix link even when
+// asked for the link itself).
+bool isOwnRegularFile(HANDLE file, const std::wstring& expectedNtPath) {
     // The small queries, not GetFileInformationByHandle: under Wine that one costs a thousand times more.
     FILE_STANDARD_INFO standard{};
     if (!GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof(standard))) {
@@ -87,8 +91,8 @@ bool isOwnRegularFile(HANDLE file, const std::wstring& expectedFinalPath) {
         (attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
         return false;
     }
-    return expectedFinalPath.empty() ||
-           tstrings::equals(FileUtils::finalPathOf(file), expectedFinalPath, tstrings::IGNORE_CASE);
+    return expectedNtPath.empty() ||
+           tstrings::equals(FileUtils::ntPathOf(file), expectedNtPath, tstrings::IGNORE_CASE);
 }
 
 // A mutex name for the log at this final path: processes that log into the same file share it.
@@ -103,10 +107,28 @@ std::wstring writerMutexName(const std::wstring& finalLogPath) {
 // Our own writers take turns through a named mutex, so that a busy writer can't keep another from the file
 // for longer than its ten attempts: a waiter is woken the moment the file is free instead of finding it taken
 // each time it looks. The share mode still refuses every other writer; the turn is a courtesy between our
-// processes, so when it can't be had (denied, squatted, timed out) the record goes on without it. A turn is
-// waited for at most a quarter of a second: long enough for a writer that the system paused on a loaded
-// machine, short enough that a mutex squatted by another program only slows the launcher down.
+// processes, so when it can't be had (denied, taken by someone else, timed out) the record goes on without
+// it. A turn is waited for at most a quarter of a second: long enough for a writer that the system paused on
+// a loaded machine.
 constexpr DWORD turnWaitMs = 250;
+
+// The writers' mutex, used only where an administrator made it: no unelevated process can create an object
+// owned by Administrators or open ours (its list admits Administrators and SYSTEM alone), so nobody else can
+// hold a record up by holding the turn. A name that someone else took is passed over.
+WinAutoHandle<HANDLE> writerMutexFor(const std::wstring& finalLogPath) {
+    try {
+        const security::SecurityDescriptor descriptor(tstrings::TextBuilder()
+                                                      << "O:BAD:(A;;GA;;;BA)(A;;GA;;;SY)");
+        SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor, FALSE};
+        WinAutoHandle<HANDLE> mutex(CreateMutexW(&attributes, FALSE, writerMutexName(finalLogPath).c_str()));
+        if (GetLastError() == ERROR_ALREADY_EXISTS && !security::isOwnedByAdministrators(mutex.get())) {
+            mutex.reset();
+        }
+        return mutex;
+    } catch (const std::exception&) {
+        return WinAutoHandle<HANDLE>();  // no turns then; the share mode still keeps records whole
+    }
+}
 
 class WriterTurn {
 public:
@@ -147,15 +169,17 @@ const wchar_t* logLevelName(int level) {
 }
 
 FileLogAppender::FileLogAppender(const std::wstring& fileName)
-    : FileLogAppender(fileName, SysInfo::heldTempDir()) {}
+    : FileLogAppender(fileName, *SysInfo::workPlace().logFolder) {}
 
 FileLogAppender::FileLogAppender(const std::wstring& fileName, const FileUtils::HeldFolder& folder)
     : folder(&folder),
       fileName(FileUtils::getFileName(fileName.empty() ? L"vantor.log" : fileName)),
       filePath(folder.path().empty() ? std::wstring() : FileUtils::joinPath(folder.path(), this->fileName)),
+      fileNtPath(folder.ntPath().empty() ? std::wstring()
+                                         : FileUtils::joinPath(folder.ntPath(), this->fileName)),
       maxFileSize(defaultMaxFileSize) {
     if (!filePath.empty()) {
-        writerMutex = WinAutoHandle<HANDLE>(CreateMutexW(nullptr, FALSE, writerMutexName(filePath).c_str()));
+        writerMutex = writerMutexFor(filePath);
     }
 }
 
@@ -166,7 +190,7 @@ void FileLogAppender::append(const LogRecord& record) {
     }
     const WriterTurn turn(writerMutex.get());
     const WinAutoHandle<HANDLE> file = openExclusive(folder->handle(), fileName);
-    if (!file.owned() || !isOwnRegularFile(file.get(), filePath)) {
+    if (!file.owned() || !isOwnRegularFile(file.get(), fileNtPath)) {
         return;
     }
     LARGE_INTEGER size{};

@@ -35,13 +35,15 @@ public:
 
 // Appends each record to a file in a held folder, opening it for that record alone (relative to the folder's
 // handle, so only the file's own name is looked up) and refusing other writers meanwhile, so that records of
-// several processes never interleave. Writes only into a regular file with a single link: a link planted
-// under the log's name can't make an elevated process append to, or empty, another file. A record that can't
-// be written in ten attempts 1 ms apart is dropped without a report.
+// several processes never interleave; our writers take turns through a mutex that only administrators can
+// make or hold. Writes only into a regular file with a single link: a link planted under the log's name can't
+// make an elevated process append to, or empty, another file. A record never waits long on what an
+// unelevated program holds: a record that can't be written in ten attempts 1 ms apart, or whose file someone
+// holds an opportunistic lock on, is dropped without a report.
 class FileLogAppender : public LogAppender {
 public:
-    // The file fileName (its directory part dropped; empty means "vantor.log") in the process's held
-    // temporary directory (SysInfo::heldTempDir).
+    // The file fileName (its directory part dropped; empty means "vantor.log") in the log's folder: the
+    // process's temporary directory, or where the run works when that can't be opened (SysInfo::workPlace).
     explicit FileLogAppender(const std::wstring& fileName);
     // The same in the given held folder, which must outlive the appender.
     FileLogAppender(const std::wstring& fileName, const FileUtils::HeldFolder& folder);
@@ -58,6 +60,7 @@ private:
     const FileUtils::HeldFolder* folder;
     std::wstring fileName;
     std::wstring filePath;
+    std::wstring fileNtPath;
     std::uint64_t maxFileSize;
     // Shared by our processes that log into the same file; held while a record is written.
     WinAutoHandle<HANDLE> writerMutex;

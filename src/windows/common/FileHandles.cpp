@@ -1,11 +1,10 @@
 #include "FileHandles.h"
 
-#include <exception>
+#include <algorithm>
+#include <iterator>
 
 #include "Dll.h"
-#include "ExceptionReporting.h"
 #include "FileUtils.h"
-#include "Log.h"
 #include "tstrings.h"
 
 namespace FileUtils {
@@ -13,11 +12,13 @@ namespace FileUtils {
 namespace {
 
 using StatusToErrorFunction = ULONG(NTAPI*)(NTSTATUS);
+using QueryVolumeFunction = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG);
 
-// The two ntdll functions, bound on first use and kept for the life of the process.
+// The ntdll functions, bound on first use and kept for the life of the process.
 struct NtFunctions {
     DllFunction<NtCreateFileFunction> createFile;
     DllFunction<StatusToErrorFunction> statusToError;
+    DllFunction<QueryVolumeFunction> queryVolume;
 };
 
 const NtFunctions& ntFunctions() {
@@ -25,9 +26,13 @@ const NtFunctions& ntFunctions() {
         DllFunction<NtCreateFileFunction>(Dll(tstrings::TextBuilder() << "ntdll"),
                                           tstrings::TextBuilder() << "NtCreateFile", true),
         DllFunction<StatusToErrorFunction>(Dll(tstrings::TextBuilder() << "ntdll"),
-                                           tstrings::TextBuilder() << "RtlNtStatusToDosError", true)};
+                                           tstrings::TextBuilder() << "RtlNtStatusToDosError", true),
+        DllFunction<QueryVolumeFunction>(Dll(tstrings::TextBuilder() << "ntdll"),
+                                         tstrings::TextBuilder() << "NtQueryVolumeInformationFile", true)};
     return functions;
 }
+
+seams::InformationFunction informationQueryInUse = nullptr;
 
 std::wstring finalPathIn(HANDLE handle, FinalPathFunction getFinalPath, DWORD volumeForm) {
     std::wstring buffer(MAX_PATH, L'\0');
@@ -45,9 +50,37 @@ std::wstring finalPathIn(HANDLE handle, FinalPathFunction getFinalPath, DWORD vo
     }
 }
 
+// FileFsDeviceInformation of NtQueryVolumeInformationFile.
+struct DeviceInformation {
+    ULONG deviceType;
+    ULONG characteristics;
+};
+constexpr ULONG fileFsDeviceInformation = 4;
+constexpr ULONG remoteDevice = 0x10;             // FILE_REMOTE_DEVICE
+constexpr ULONG networkFileSystemDevice = 0x14;  // FILE_DEVICE_NETWORK_FILE_SYSTEM
+
+// FileIdInfo (Windows 8 and later, so not named by headers that target Windows 7) and its FILE_ID_INFO.
+const auto fileIdInfo = static_cast<FILE_INFO_BY_HANDLE_CLASS>(18);
+struct FileIdInformation {
+    ULONGLONG volumeSerialNumber;
+    FILE_ID_128 fileId;
+};
+
 }  // namespace
 
-bool listFolder(HANDLE folder, std::vector<FolderEntry>& entries) {
+namespace seams {
+
+void setInformationQuery(InformationFunction query) {
+    informationQueryInUse = query;
+}
+
+InformationFunction informationQuery() {
+    return informationQueryInUse != nullptr ? informationQueryInUse : &GetFileInformationByHandleEx;
+}
+
+}  // namespace seams
+
+bool listFolder(HANDLE folder, const std::function<bool(const FolderEntry&)>& onEntry) {
     std::vector<LONGLONG> buffer(8192);  // 64 KiB, aligned as the records need
     auto kind = FileIdBothDirectoryRestartInfo;
     for (;;) {
@@ -60,8 +93,8 @@ bool listFolder(HANDLE folder, std::vector<FolderEntry>& entries) {
         for (;;) {
             const auto* info = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(record);
             const std::wstring name(info->FileName, info->FileNameLength / sizeof(wchar_t));
-            if (name != L"." && name != L"..") {
-                entries.push_back(FolderEntry{name, info->FileAttributes});
+            if (name != L"." && name != L".." && !onEntry(FolderEntry{name, info->FileAttributes})) {
+                return true;
             }
             if (info->NextEntryOffset == 0) {
                 break;
@@ -71,62 +104,12 @@ bool listFolder(HANDLE folder, std::vector<FolderEntry>& entries) {
     }
 }
 
-namespace {
-
-// A read-only file can't be marked for deletion: its attribute goes first, as deleteFile does it.
-bool deleteClearingReadOnly(HANDLE handle, DWORD attributes, const std::wstring& path) {
-    if (deleteByHandle(handle)) {
+bool listFolder(HANDLE folder, std::vector<FolderEntry>& entries) {
+    return listFolder(folder, [&](const FolderEntry& entry) {
+        entries.push_back(entry);
         return true;
-    }
-    if (GetLastError() != ERROR_ACCESS_DENIED || (attributes & FILE_ATTRIBUTE_READONLY) == 0) {
-        return false;
-    }
-    FILE_BASIC_INFO basic{};
-    const DWORD kept = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
-    basic.FileAttributes = kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL;
-    if (!SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof(basic))) {
-        return false;
-    }
-    KRO_LOG(TRACE, "Discarded R/O attribute from [" << path << "] file");
-    return deleteByHandle(handle);
+    });
 }
-
-bool removeEntry(HANDLE folder, const FolderEntry& entry, const std::wstring& path,
-                 std::vector<std::wstring>& left) {
-    const bool listedAsFolder = (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-                                (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
-    const ACCESS_MASK listing = listedAsFolder ? FILE_LIST_DIRECTORY : 0;
-    const OpenRequest request{DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE | listing,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
-                              FILE_OPEN_REPARSE_POINT};
-    DWORD error = ERROR_SUCCESS;
-    WinAutoHandle<HANDLE> handle = openInFolder(folder, entry.name, request, error);
-    if (!handle.owned()) {
-        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-    }
-    // Opened as a link, a link's final path is its own. Any other path means the system followed it.
-    if (!tstrings::equals(finalPathOf(handle.get()), path, tstrings::IGNORE_CASE)) {
-        return false;
-    }
-    const DWORD attributes = attributesOf(handle.get());
-    const bool folderItself =
-        attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    if (folderItself && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
-        const std::vector<std::wstring> inside = removeFolderContents(handle.get(), path);
-        if (!inside.empty()) {
-            left.insert(left.end(), inside.begin(), inside.end());
-            return true;  // what is left inside is named already
-        }
-    }
-    if (!deleteClearingReadOnly(handle.get(), attributes, path)) {
-        return false;
-    }
-    handle.reset();
-    KRO_LOG(TRACE, "Deleted [" << path << "] " << (folderItself ? "directory" : "file"));
-    return true;
-}
-
-}  // namespace
 
 std::wstring withoutLongPathPrefix(const std::wstring& path) {
     if (path.rfind(L"\\\\?\\UNC\\", 0) == 0) {
@@ -140,28 +123,69 @@ std::wstring withoutLongPathPrefix(const std::wstring& path) {
 
 std::wstring finalPathOf(HANDLE handle, FinalPathFunction getFinalPath) {
     const std::wstring dos = finalPathIn(handle, getFinalPath, VOLUME_NAME_DOS);
-    return !dos.empty() ? withoutLongPathPrefix(dos) : finalPathIn(handle, getFinalPath, VOLUME_NAME_GUID);
+    if (!dos.empty()) {
+        return withoutLongPathPrefix(dos);
+    }
+    return finalPathIn(handle, getFinalPath, VOLUME_NAME_GUID);
+}
+
+std::wstring ntPathOf(HANDLE handle, FinalPathFunction getFinalPath) {
+    return finalPathIn(handle, getFinalPath, VOLUME_NAME_NT);
 }
 
 bool operator==(const FileIdentity& a, const FileIdentity& b) {
-    return a.volume == b.volume && a.index == b.index;
+    return a.volume == b.volume &&
+           std::equal(std::begin(a.id.Identifier), std::end(a.id.Identifier), std::begin(b.id.Identifier));
 }
 
 bool identityOf(HANDLE handle, FileIdentity& identity) {
+    FileIdInformation info{};
+    if (seams::informationQuery()(handle, fileIdInfo, &info, sizeof(info))) {
+        identity.volume = info.volumeSerialNumber;
+        identity.id = info.fileId;
+        return true;
+    }
+    // FAT has no 128-bit ids; its 64-bit index is unique on it.
     BY_HANDLE_FILE_INFORMATION information{};
     if (!GetFileInformationByHandle(handle, &information)) {
         return false;
     }
+    identity = FileIdentity{};
     identity.volume = information.dwVolumeSerialNumber;
-    identity.index = (static_cast<ULONGLONG>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+    const ULONGLONG index =
+        (static_cast<ULONGLONG>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+    for (std::size_t i = 0; i < sizeof(index); ++i) {
+        identity.id.Identifier[i] = static_cast<BYTE>(index >> (8 * i));
+    }
     return true;
 }
 
 DWORD attributesOf(HANDLE handle) {
-    FILE_ATTRIBUTE_TAG_INFO tag{};
-    return GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof(tag))
-               ? tag.FileAttributes
-               : INVALID_FILE_ATTRIBUTES;
+    FILE_BASIC_INFO basic{};
+    return seams::informationQuery()(handle, FileBasicInfo, &basic, sizeof(basic)) ? basic.FileAttributes
+                                                                                   : INVALID_FILE_ATTRIBUTES;
+}
+
+bool isOnRemoteDevice(HANDLE handle) {
+    IO_STATUS_BLOCK status{};
+    DeviceInformation device{};
+    if (static_cast<QueryVolumeFunction>(ntFunctions().queryVolume)(handle, &status, &device, sizeof(device),
+                                                                    fileFsDeviceInformation) >= 0 &&
+        ((device.characteristics & remoteDevice) != 0 || device.deviceType == networkFileSystemDevice)) {
+        return true;
+    }
+    const std::wstring path = finalPathOf(handle);
+    if (path.rfind(L"\\\\", 0) == 0 && path.rfind(L"\\\\?\\", 0) != 0) {
+        return true;  // \\server\share
+    }
+    return path.size() >= 2 && path[1] == L':' &&
+           GetDriveTypeW((path.substr(0, 2) + L'\\').c_str()) == DRIVE_REMOTE;
+}
+
+bool keepsAccessLists(HANDLE handle) {
+    DWORD flags = 0;
+    return GetVolumeInformationByHandleW(handle, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) &&
+           (flags & FILE_PERSISTENT_ACLS) != 0;
 }
 
 NtCreateFileFunction boundNtCreateFile() {
@@ -189,8 +213,14 @@ WinAutoHandle<HANDLE> openInFolder(HANDLE folder, const std::wstring& name, cons
                     : static_cast<StatusToErrorFunction>(ntFunctions().statusToError)(result);
         return WinAutoHandle<HANDLE>();
     }
+    WinAutoHandle<HANDLE> opened(handle);
+    constexpr NTSTATUS oplockBreakInProgress = 0x108;  // a success code: the open went through meanwhile
+    if (result == oplockBreakInProgress) {
+        error = errorOplockBreakInProgress;
+        return WinAutoHandle<HANDLE>();
+    }
     error = ERROR_SUCCESS;
-    return WinAutoHandle<HANDLE>(handle);
+    return opened;
 }
 
 HeldFolder HeldFolder::open(const std::wstring& path, FinalPathFunction getFinalPath) {
@@ -205,38 +235,16 @@ HeldFolder HeldFolder::open(const std::wstring& path, FinalPathFunction getFinal
         return folder;
     }
     folder.path_ = finalPathOf(folder.handle_.get(), getFinalPath);
-    return folder;
-}
-
-bool deleteByHandle(HANDLE handle) {
-    FILE_DISPOSITION_INFO disposition{};
-    disposition.DeleteFile = TRUE;
-    return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof(disposition)) !=
-           FALSE;
-}
-
-std::vector<std::wstring> removeFolderContents(HANDLE folder, const std::wstring& folderPath) {
-    std::vector<std::wstring> left;
-    try {
-        std::vector<FolderEntry> entries;
-        if (!listFolder(folder, entries)) {
-            left.push_back(folderPath);
-            return left;
+    folder.ntPath_ = ntPathOf(folder.handle_.get(), getFinalPath);
+    if (folder.path_.empty() && !folder.ntPath_.empty()) {
+        // A volume the mount manager doesn't know: paths go by the name it was opened by, and what matters is
+        // checked by kernel names.
+        folder.path_ = FileUtils::removeTrailingSeparators(opened);
+        if (folder.path_.size() == 2 && folder.path_[1] == L':') {
+            folder.path_ += L'\\';
         }
-        for (const FolderEntry& entry : entries) {
-            const std::wstring path = joinPath(folderPath, entry.name);
-            if (!removeEntry(folder, entry, path, left)) {
-                left.push_back(path);
-            }
-        }
-    } catch (const std::exception& e) {
-        reportException(KRO_CODE_SITE, e);
-        left.push_back(folderPath);
-    } catch (...) {
-        reportUnknownException(KRO_CODE_SITE);
-        left.push_back(folderPath);
     }
-    return left;
+    return folder;
 }
 
 }  // namespace FileUtils

@@ -1,5 +1,5 @@
 // Files and folders reached through handles instead of paths: a folder held open, what lies inside it opened
-// relative to that handle, the final path and identity of what a handle names, and deletion by handle. A path
+// relative to that handle, the final path and identity of what a handle names, and what its volume is. A path
 // is looked up anew at every use, and whoever controls a folder on it can re-point it between two uses; a
 // handle keeps naming the object it was opened on.
 #pragma once
@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <winternl.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,22 +20,35 @@ using FinalPathFunction = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
 // "\\?\C:\a" gives "C:\a" and "\\?\UNC\server\share\a" gives "\\server\share\a"; any other text is returned
 // unchanged.
 std::wstring withoutLongPathPrefix(const std::wstring& path);
-// The path of what the handle names, links resolved: in drive-letter or UNC form, else in volume-GUID form
-// ("\\?\Volume{...}\a") when the volume has no drive letter; empty when the system gives neither. Never
-// throws but for memory.
+// The path of what the handle names, links resolved, for records and for starting programs: in drive-letter
+// or UNC form; else in volume-GUID form ("\\?\Volume{...}\a") when the volume has no drive letter; empty
+// when the system gives neither (a volume the mount manager doesn't know, as some RAM disks). Never throws
+// but for memory.
 std::wstring finalPathOf(HANDLE handle, FinalPathFunction getFinalPath = &GetFinalPathNameByHandleW);
+// The kernel's own name of what the handle names ("\Device\HarddiskVolume2\a"), which every local volume has,
+// whether or not it has a drive letter; what a started process's image is named in, too. Empty when the
+// system gives none. Never throws but for memory.
+std::wstring ntPathOf(HANDLE handle, FinalPathFunction getFinalPath = &GetFinalPathNameByHandleW);
 
-// Which object a handle names, whatever it is called: the volume's serial number and the file's index on it.
+// Which object a handle names, whatever it is called: the volume's serial number and the file's 128-bit id on
+// it (the 64-bit index where a file system has no such id, as FAT).
 struct FileIdentity {
-    DWORD volume = 0;
-    ULONGLONG index = 0;
+    ULONGLONG volume = 0;
+    FILE_ID_128 id{};
 };
 bool operator==(const FileIdentity& a, const FileIdentity& b);
 // Reads the identity of what the handle names; false (with the last error set) when the system can't tell.
 bool identityOf(HANDLE handle, FileIdentity& identity);
-// The attributes of what the handle names (FILE_ATTRIBUTE_*); INVALID_FILE_ATTRIBUTES when they can't be
-// read.
+// The attributes of what the handle names (FILE_ATTRIBUTE_*), from the one query every file system answers;
+// INVALID_FILE_ATTRIBUTES when they can't be read.
 DWORD attributesOf(HANDLE handle);
+
+// True when what the handle names lies on a remote device: a network redirector, a UNC final path, or a drive
+// the system reports as remote.
+bool isOnRemoteDevice(HANDLE handle);
+// True when the handle's volume keeps access lists (FILE_PERSISTENT_ACLS): FAT and exFAT don't, so a
+// descriptor handed to them protects nothing.
+bool keepsAccessLists(HANDLE handle);
 
 using NtCreateFileFunction = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK,
                                               PLARGE_INTEGER, ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
@@ -51,11 +65,17 @@ struct OpenRequest {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
 };
 
-// Opens or creates name (one component) inside the folder that the handle holds: nothing but name is looked
-// up, and the folder is the one held, whatever its path means by now. FILE_SYNCHRONOUS_IO_NONALERT is always
-// added to the options. On failure the result owns nothing and error holds the Win32 code (183 for a name
-// that exists, 303 for a name whose deletion is pending, 32 for a sharing violation, 2 for a missing name).
-// Throws only the binding's errors.
+// The error of an open that asked not to wait for another's opportunistic lock (FILE_COMPLETE_IF_OPLOCKED)
+// and found one being broken.
+constexpr DWORD errorOplockBreakInProgress = 742;
+
+// Opens or creates name inside the folder that the handle holds (or, with a null folder, the kernel's full
+// name given as name): nothing but name is looked up, and the folder is the one held, whatever its path means
+// by now. FILE_SYNCHRONOUS_IO_NONALERT is always added to the options. An open that passed
+// FILE_COMPLETE_IF_OPLOCKED and met another's lock is closed again: on Windows whoever holds an opportunistic
+// lock on a name could otherwise keep the launcher waiting there. On failure the result owns nothing and
+// error holds the Win32 code (183 for a name that exists, 303 for a name whose deletion is pending, 32 for a
+// sharing violation, 2 for a missing name, errorOplockBreakInProgress). Throws only the binding's errors.
 WinAutoHandle<HANDLE> openInFolder(HANDLE folder, const std::wstring& name, const OpenRequest& request,
                                    DWORD& error, NtCreateFileFunction ntCreateFile = boundNtCreateFile());
 
@@ -73,13 +93,17 @@ public:
 
     bool isHeld() const { return handle_.owned(); }
     HANDLE handle() const { return handle_.get(); }
-    // The final path of the held folder (finalPathOf); empty when it can't be had.
+    // The final path of the held folder (finalPathOf); on a volume the mount manager doesn't know, which has
+    // a kernel name only, the path it was opened by; empty when neither can be had.
     const std::wstring& path() const { return path_; }
+    // The kernel's name of the held folder (ntPathOf); empty when it can't be had.
+    const std::wstring& ntPath() const { return ntPath_; }
     DWORD error() const { return error_; }
 
 private:
     WinAutoHandle<HANDLE> handle_;
     std::wstring path_;
+    std::wstring ntPath_;
     DWORD error_ = ERROR_SUCCESS;
 };
 
@@ -88,21 +112,18 @@ struct FolderEntry {
     std::wstring name;
     DWORD attributes;
 };
-// Lists the folder that the handle holds (opened with FILE_LIST_DIRECTORY), "." and ".." left out. False,
-// with the last error set, when the listing fails.
+// Lists the folder that the handle holds (opened with FILE_LIST_DIRECTORY), "." and ".." left out, handing
+// each entry to onEntry until it returns false. False, with the last error set, when the listing fails.
+bool listFolder(HANDLE folder, const std::function<bool(const FolderEntry&)>& onEntry);
+// The same, collecting every entry.
 bool listFolder(HANDLE folder, std::vector<FolderEntry>& entries);
 
-// Marks what the handle names for deletion (it goes when its last handle is closed). False, with the last
-// error set, when the system refuses: a folder that is not empty, a read-only file, no DELETE access.
-bool deleteByHandle(HANDLE handle);
-
-// Removes everything inside the folder that the handle holds (listed through the handle, so it needs
-// FILE_LIST_DIRECTORY), folderPath being the folder's final path. Each entry is opened relative to its folder
-// without following a link: a link is removed as a link where the system allows it, and what it points to is
-// never entered; an entry whose final path is not the one expected (a link that the system followed) is left
-// alone. Read-only files lose that attribute first. Writes the TRACE records "Deleted [path] file" and
-// "Deleted [path] directory". Returns the paths of what is left (empty: the folder is now empty). Never
-// throws: a failure is one more path left.
-std::vector<std::wstring> removeFolderContents(HANDLE folder, const std::wstring& folderPath);
+// The information query that identityOf, attributesOf and the removal use, so that tests can answer as a file
+// system that knows fewer classes (FAT) would; null restores GetFileInformationByHandleEx.
+namespace seams {
+using InformationFunction = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+void setInformationQuery(InformationFunction query);
+InformationFunction informationQuery();
+}  // namespace seams
 
 }  // namespace FileUtils

@@ -12,16 +12,21 @@ using TickCountFunction64 = ULONGLONG(WINAPI*)();
 using SleepFunction = void(WINAPI*)(DWORD);
 
 // Runs attempt until it returns true. After a failed attempt it gives up once totalMs have passed since the
-// start; otherwise it waits stepMs and tries again. Returns whether an attempt succeeded.
+// start; otherwise it waits and tries again: 1 ms at first, twice as long each time after, at most stepMs.
+// What holds the step up mostly lets go within a few milliseconds (a process that has just ended still holds
+// its current directory for a moment), so a first wait of a whole step would be time lost. Returns whether
+// an attempt succeeded.
 template <class Attempt>
 bool retryUntilDeadline(DWORD totalMs, DWORD stepMs, Attempt attempt,
                         TickCountFunction64 tickCount = &GetTickCount64, SleepFunction sleep = &Sleep) {
     const ULONGLONG deadline = tickCount() + totalMs;
+    DWORD waitMs = 1;
     while (!attempt()) {
         if (tickCount() >= deadline) {
             return false;
         }
-        sleep(stepMs);
+        sleep(waitMs);
+        waitMs = waitMs * 2 < stepMs ? waitMs * 2 : stepMs;
     }
     return true;
 }

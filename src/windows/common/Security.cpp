@@ -1,6 +1,10 @@
 #include "Security.h"
 
+#include <aclapi.h>
+#include <ntsecapi.h>
 #include <sddl.h>
+
+#include <cstring>
 
 #include "LocalMemory.h"
 #include "WinAutoHandle.h"
@@ -10,12 +14,17 @@ namespace security {
 
 namespace {
 
-WinAutoHandle<HANDLE> processToken() {
+WinAutoHandle<HANDLE> processToken(DWORD access = TOKEN_QUERY) {
     HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+    if (!OpenProcessToken(GetCurrentProcess(), access, &token)) {
         KRO_THROW_SYSERROR(OpenProcessToken, "OpenProcessToken failed");
     }
     return WinAutoHandle<HANDLE>(token);
+}
+
+bool isAdministratorsOrSystem(PSID sid) {
+    return sid != nullptr && (EqualSid(sid, Sid(tstrings::TextBuilder() << "BA")) ||
+                              EqualSid(sid, Sid(tstrings::TextBuilder() << "SY")));
 }
 
 }  // namespace
@@ -42,6 +51,88 @@ SecurityDescriptor::SecurityDescriptor(const tstrings::TextBuilder& sddl) {
     const LocalMemory<void> owner(descriptor);
     const BYTE* first = static_cast<const BYTE*>(descriptor);
     bytes.assign(first, first + size);
+}
+
+bool isProtectedAs(PSECURITY_DESCRIPTOR found, PSECURITY_DESCRIPTOR model) {
+    PSID owner = nullptr;
+    BOOL defaulted = FALSE;
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    if (!GetSecurityDescriptorOwner(found, &owner, &defaulted) || !isAdministratorsOrSystem(owner) ||
+        !GetSecurityDescriptorControl(found, &control, &revision) || (control & SE_DACL_PROTECTED) == 0) {
+        return false;
+    }
+    const auto daclOf = [](PSECURITY_DESCRIPTOR descriptor) {
+        BOOL present = FALSE;
+        BOOL daclDefaulted = FALSE;
+        PACL dacl = nullptr;
+        return GetSecurityDescriptorDacl(descriptor, &present, &dacl, &daclDefaulted) && present ? dacl
+                                                                                                 : nullptr;
+    };
+    const PACL foundList = daclOf(found);
+    const PACL modelList = daclOf(model);
+    if (foundList == nullptr || modelList == nullptr || foundList->AceCount != modelList->AceCount) {
+        return false;
+    }
+    for (DWORD i = 0; i < modelList->AceCount; ++i) {
+        void* foundAce = nullptr;
+        void* modelAce = nullptr;
+        if (!GetAce(foundList, i, &foundAce) || !GetAce(modelList, i, &modelAce)) {
+            return false;
+        }
+        const WORD size = static_cast<const ACE_HEADER*>(modelAce)->AceSize;
+        if (static_cast<const ACE_HEADER*>(foundAce)->AceSize != size ||
+            std::memcmp(foundAce, modelAce, size) != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool isHandleProtectedAs(HANDLE handle, PSECURITY_DESCRIPTOR model) {
+    PSECURITY_DESCRIPTOR found = nullptr;
+    if (GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                        nullptr, nullptr, nullptr, nullptr, &found) != ERROR_SUCCESS) {
+        return false;
+    }
+    const LocalMemory<void> owner(found);
+    return isProtectedAs(found, model);
+}
+
+bool isOwnedByAdministrators(HANDLE object) {
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetSecurityInfo(object, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                        nullptr, &descriptor) != ERROR_SUCCESS) {
+        return false;
+    }
+    const LocalMemory<void> kept(descriptor);
+    return isAdministratorsOrSystem(owner);
+}
+
+bool makeAdministratorsDefaultOwner(SetTokenInformationFunction setTokenInformation) {
+    const WinAutoHandle<HANDLE> token = processToken(TOKEN_QUERY | TOKEN_ADJUST_DEFAULT);
+    const Sid administrators(tstrings::TextBuilder() << "BA");
+    TOKEN_OWNER owner{administrators};
+    if (setTokenInformation(token.get(), TokenOwner, &owner, sizeof(owner))) {
+        return true;
+    }
+    const DWORD errorCode = GetLastError();
+    if (errorCode == ERROR_INVALID_OWNER) {
+        return false;
+    }
+    if (errorCode == ERROR_INVALID_FUNCTION) {
+        return true;
+    }
+    KRO_THROW_SYSERROR_CODE(SetTokenInformation, errorCode, "SetTokenInformation(TokenOwner) failed");
+}
+
+std::uint32_t randomNumber() {
+    std::uint32_t number = 0;
+    if (!RtlGenRandom(&number, sizeof(number))) {
+        KRO_THROW("RtlGenRandom failed");
+    }
+    return number;
 }
 
 bool isUserAdmin() {
@@ -71,11 +162,7 @@ bool isProcessElevated(SysInfo::OsVersion version) {
     if (version <= SysInfo::WinXP) {
         return isUserAdmin();
     }
-    HANDLE rawToken = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &rawToken)) {
-        KRO_THROW_SYSERROR(OpenProcessToken, "OpenProcessToken failed");
-    }
-    const WinAutoHandle<HANDLE> token(rawToken);
+    const WinAutoHandle<HANDLE> token = processToken();
     TOKEN_ELEVATION elevation{};
     DWORD returned = 0;
     if (!GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof(elevation), &returned)) {

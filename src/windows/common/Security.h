@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <vector>
 
 #include "SysInfo.h"
@@ -34,6 +35,28 @@ public:
 private:
     std::vector<BYTE> bytes;
 };
+
+// True when the descriptor found on a folder is owned by Administrators or SYSTEM and its access list is
+// protected and, entry for entry, the one of model: only an administrator can have made such a folder.
+bool isProtectedAs(PSECURITY_DESCRIPTOR found, PSECURITY_DESCRIPTOR model);
+// The same for what the handle (opened with READ_CONTROL) names; false when its descriptor can't be read.
+bool isHandleProtectedAs(HANDLE handle, PSECURITY_DESCRIPTOR model);
+
+// True when the kernel object's owner is Administrators or SYSTEM, which no unelevated process can make it.
+bool isOwnedByAdministrators(HANDLE object);
+
+using SetTokenInformationFunction = BOOL(WINAPI*)(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD);
+// Makes Administrators the default owner of what this process creates from now on, and of what its children
+// create (they get a copy of its token): whatever the policy "default owner for objects created by
+// administrators" says, the unelevated user then owns nothing the installer writes. False when the token may
+// not assign that owner: elevated, but not an administrator's (a member of Backup Operators, say). A system
+// that doesn't implement owner assignment keeps no owners on files either, and counts as done. Throws
+// KroError<SysError> "SetTokenInformation(TokenOwner) failed" for any other failure.
+bool makeAdministratorsDefaultOwner(SetTokenInformationFunction setTokenInformation = &SetTokenInformation);
+
+// A number from the system's random source, which no other process can predict. Throws
+// KroError<std::runtime_error> "RtlGenRandom failed".
+std::uint32_t randomNumber();
 
 // True when the process token lists the Administrators group (enabled or not). Throws KroError<SysError> on a
 // failed system call.

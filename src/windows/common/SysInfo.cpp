@@ -99,10 +99,6 @@ std::wstring getProcessModulePath() {
     return getModulePath(&GetModuleFileNameW, nullptr);
 }
 
-std::wstring getProcessImagePath() {
-    return seams::longPathOf(getProcessModulePath());
-}
-
 std::wstring getCurrentModulePath() {
     return getModulePath(&GetModuleFileNameW, getCurrentModuleHandle());
 }
@@ -161,15 +157,6 @@ std::wstring getTempDir(TempPathFunction preferred) {
 
 std::wstring getSystemDir(SystemDirectoryFunction getSystemDirectory, const char* functionName) {
     return getSystemDirImpl(getSystemDirectory, functionName);
-}
-
-std::wstring longPathOf(const std::wstring& path) {
-    const WinAutoHandle<HANDLE> file(CreateFileW(
-        path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    const std::wstring final =
-        file.get() == INVALID_HANDLE_VALUE ? std::wstring() : FileUtils::finalPathOf(file.get());
-    return final.empty() ? FileUtils::withoutLongPathPrefix(path) : final;
 }
 
 OsVersion classifyOsVersion(DWORD major, DWORD minor) {

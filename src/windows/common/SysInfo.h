@@ -11,10 +11,6 @@ namespace SysInfo {
 
 // Full path of the running executable. Throws KroError<SysError> "GetModuleFileName failed".
 std::wstring getProcessModulePath();
-// The running executable's path in long, drive-letter (or UNC) form, links resolved: GetModuleFileNameW gives
-// the form the program was started with, "\\?\C:\..." or an 8.3 short name among them. Falls back to that
-// form, without a "\\?\" prefix, when the file can't be opened. Throws as getProcessModulePath.
-std::wstring getProcessImagePath();
 // Full path of the module that holds the calling code. Throws as getProcessModulePath.
 std::wstring getCurrentModulePath();
 // The module that holds the calling code; its reference count is not raised, so it is never freed.
@@ -60,9 +56,6 @@ std::wstring getModulePath(ModuleFileNameFunction getModuleFileName, HMODULE mod
 // is null.
 std::wstring getTempDir(TempPathFunction preferred);
 std::wstring getSystemDir(SystemDirectoryFunction getSystemDirectory, const char* functionName);
-// The long, drive-letter form of the path of an existing file (its final path), or the path without a
-// "\\?\" prefix when the file can't be opened.
-std::wstring longPathOf(const std::wstring& path);
 // The table of known versions; any other major version above 5 is WinNewer, the rest WinOlder.
 OsVersion classifyOsVersion(DWORD major, DWORD minor);
 

@@ -1,4 +1,5 @@
 #include "FileHandles.h"
+#include "FileRemoval.h"
 
 #include <gtest/gtest.h>
 
@@ -88,4 +89,31 @@ TEST(FileHandles, EmptiesAHeldFolderWithoutFollowingLinks) {
     EXPECT_EQ(std::vector<std::wstring>{linked.path() + L"\\link"},
               FileUtils::removeFolderContents(linked.handle(), linked.path()));
     EXPECT_EQ("keep", testsupport::readFileBytes(linkedTree.two() + L"\\keep.txt"));
+}
+
+namespace {
+
+// Opens for real, then answers as Windows does when another's opportunistic lock is being broken.
+NTSTATUS NTAPI oplockedNtCreateFile(PHANDLE handle, ACCESS_MASK access, POBJECT_ATTRIBUTES attributes,
+                                    PIO_STATUS_BLOCK io, PLARGE_INTEGER size, ULONG fileAttributes,
+                                    ULONG share, ULONG disposition, ULONG options, PVOID ea, ULONG eaLength) {
+    const NTSTATUS status = FileUtils::boundNtCreateFile()(
+        handle, access, attributes, io, size, fileAttributes, share, disposition, options, ea, eaLength);
+    return status < 0 ? status : static_cast<NTSTATUS>(0x108);
+}
+
+}  // namespace
+
+TEST(FileHandles, AnOpenThatMeetsAnOplockIsNotAvailable) {
+    const testsupport::ScratchDir scratch;
+    testsupport::writeFileBytes(scratch / L"locked.txt", "x");
+    const FileUtils::HeldFolder folder = FileUtils::HeldFolder::open(scratch.path());
+    const FileUtils::OpenRequest request{GENERIC_READ, 0, FILE_OPEN, FILE_COMPLETE_IF_OPLOCKED};
+    DWORD error = 0;
+    EXPECT_FALSE(
+        FileUtils::openInFolder(folder.handle(), L"locked.txt", request, error, &oplockedNtCreateFile)
+            .owned());
+    EXPECT_EQ(FileUtils::errorOplockBreakInProgress, error);
+    EXPECT_TRUE(FileUtils::openInFolder(folder.handle(), L"locked.txt", request, error).owned())
+        << "the handle it got meanwhile was closed: nothing shares the file, yet it opens";
 }

@@ -4,9 +4,12 @@
 #include <sddl.h>
 
 #include <string>
+#include <vector>
 
+#include "FileHandles.h"
 #include "LocalMemory.h"
 #include "TestSupport.h"
+#include "WinAutoHandle.h"
 
 namespace {
 
@@ -76,4 +79,88 @@ TEST(Security, SidsFromAliasesAndStringForms) {
     const security::Sid full(tstrings::TextBuilder() << "S-1-5-32-544");
     EXPECT_TRUE(EqualSid(alias, full));
     EXPECT_FALSE(EqualSid(alias, security::Sid(tstrings::TextBuilder() << "S-1-5-32-545")));
+}
+
+TEST(Security, OnlyAnAdministratorsFolderWithOurProtectionCountsAsOurs) {
+    const security::SecurityDescriptor model(tstrings::TextBuilder()
+                                             << "O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)");
+    const struct {
+        const wchar_t* sddl;
+        bool ours;
+    } rows[] = {
+        {L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", true},
+        {L"O:SYD:PAI(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", true},
+        {L"O:S-1-5-21-1-2-3-1000D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", false},  // the user made it
+        {L"O:BAD:(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", false},                    // TEMP's entries merged in
+        {L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;FA;;;BU)", false},
+        {L"O:BAD:P(A;OICIID;FA;;;BA)(A;OICIID;FA;;;SY)", false},
+        {L"O:BAD:P(A;OICI;FR;;;BA)(A;OICI;FA;;;SY)", false},
+        {L"O:BA", false},  // no access list at all, as on FAT
+    };
+    for (const auto& row : rows) {
+        const security::SecurityDescriptor found(tstrings::TextBuilder() << row.sddl);
+        EXPECT_EQ(row.ours, security::isProtectedAs(found, model)) << tstrings::toMultiByte(row.sddl);
+    }
+    // Wine answers every folder with the user as owner.
+    const testsupport::ScratchDir scratch;
+    const FileUtils::HeldFolder folder = FileUtils::HeldFolder::open(scratch.path());
+    EXPECT_FALSE(security::isHandleProtectedAs(folder.handle(), model));
+}
+
+namespace {
+
+struct OwnerRequest {
+    TOKEN_INFORMATION_CLASS kind;
+    std::wstring owner;
+};
+std::vector<OwnerRequest> ownerRequests;
+DWORD ownerAnswer = ERROR_SUCCESS;
+
+BOOL WINAPI recordingSetToken(HANDLE, TOKEN_INFORMATION_CLASS kind, LPVOID information, DWORD) {
+    wchar_t* text = nullptr;
+    ConvertSidToStringSidW(static_cast<TOKEN_OWNER*>(information)->Owner, &text);
+    const LocalMemory<wchar_t> owner(text);
+    ownerRequests.push_back({kind, text});
+    SetLastError(ownerAnswer);
+    return ownerAnswer == ERROR_SUCCESS;
+}
+
+}  // namespace
+
+TEST(Security, AdministratorsBecomeTheDefaultOwnerOrTheRunIsRefused) {
+    const struct {
+        DWORD answer;
+        const char* outcome;
+    } rows[] = {{ERROR_SUCCESS, "owner"},
+                {ERROR_INVALID_OWNER, "refused"},   // elevated, but not an administrator's token
+                {ERROR_INVALID_FUNCTION, "owner"},  // no owner assignment, as under Wine: no owners either
+                {ERROR_NOT_ENOUGH_MEMORY, "thrown"}};
+    for (const auto& row : rows) {
+        ownerRequests.clear();
+        ownerAnswer = row.answer;
+        std::string outcome;
+        try {
+            outcome = security::makeAdministratorsDefaultOwner(&recordingSetToken) ? "owner" : "refused";
+        } catch (const std::exception& e) {
+            outcome = std::string(e.what()).find(
+                          "SetTokenInformation(TokenOwner) failed. System error [8]") != std::string::npos
+                          ? "thrown"
+                          : e.what();
+        }
+        EXPECT_EQ(row.outcome, outcome) << row.answer;
+        ASSERT_EQ(1u, ownerRequests.size());
+        EXPECT_EQ(TokenOwner, ownerRequests[0].kind);
+        EXPECT_EQ(L"S-1-5-32-544", ownerRequests[0].owner) << "Administrators";
+    }
+    EXPECT_TRUE(security::makeAdministratorsDefaultOwner()) << "Wine implements no owner assignment";
+}
+
+TEST(Security, OnlyAnObjectAnAdministratorMadeIsTrusted) {
+    const security::SecurityDescriptor byAdministrators(tstrings::TextBuilder() << "O:BAD:(A;;GA;;;BA)");
+    SECURITY_ATTRIBUTES attributes{sizeof(attributes), byAdministrators, FALSE};
+    const WinAutoHandle<HANDLE> ours(CreateMutexW(&attributes, FALSE, nullptr));
+    const WinAutoHandle<HANDLE> anyones(CreateMutexW(nullptr, FALSE, nullptr));
+    EXPECT_TRUE(security::isOwnedByAdministrators(ours.get()));
+    EXPECT_FALSE(security::isOwnedByAdministrators(anyones.get()));
+    EXPECT_NE(security::randomNumber(), security::randomNumber());
 }

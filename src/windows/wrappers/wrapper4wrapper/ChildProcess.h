@@ -28,24 +28,25 @@ inline std::wstring getCommandLine(const std::wstring& childPath,
 
 using ImageNameFunction = BOOL(WINAPI*)(HANDLE, DWORD, LPWSTR, PDWORD);
 
-// The path of the program a process runs, as the system started it ("C:\..."); empty when it can't be read.
+// The kernel's name of the program a process runs ("\Device\HarddiskVolume2\..."), which every volume
+// has, whether the mount manager knows it or not; empty when it can't be read.
 inline std::wstring imagePathOf(HANDLE process, ImageNameFunction queryImageName) {
     std::wstring buffer(32768, L'\0');
     DWORD size = static_cast<DWORD>(buffer.size());
-    if (!queryImageName(process, 0, &buffer[0], &size)) {
+    if (!queryImageName(process, PROCESS_NAME_NATIVE, &buffer[0], &size)) {
         return {};
     }
     buffer.resize(size);
-    return FileUtils::withoutLongPathPrefix(buffer);
+    return buffer;
 }
 
 // Starts the child from its own folder with the launcher's environment and no inherited handles, waits
 // without a time limit and returns its exit code. installer is the child's file, held against change since it
 // was written: the child is started suspended, and runs only if the program the system started is that file
-// (its final path); otherwise it is ended before it runs a single instruction of its own. The hold goes once
-// the child runs. Throws KroError<SysError> "CreateProcess failed", "ResumeThread failed",
-// "WaitForSingleObject failed" or "GetExitCodeProcess failed", KroError<std::runtime_error> when the started
-// program is not the installer, and the binding errors of PeekMessageW.
+// (both named in the kernel's namespace); otherwise it is ended before it runs a single instruction of its
+// own. The hold goes once the child runs. Throws KroError<SysError> "CreateProcess failed", "ResumeThread
+// failed", "WaitForSingleObject failed" or "GetExitCodeProcess failed", KroError<std::runtime_error> when the
+// started program is not the installer, and the binding errors of PeekMessageW.
 inline DWORD execProcessWaitForFinish(const std::wstring& childPath, const std::wstring& commandLine,
                                       WinAutoHandle<HANDLE> installer,
                                       ImageNameFunction queryImageName = &QueryFullProcessImageNameW) {
@@ -71,7 +72,7 @@ inline DWORD execProcessWaitForFinish(const std::wstring& childPath, const std::
     }
     const WinAutoHandle<HANDLE> process(info.hProcess);
     const WinAutoHandle<HANDLE> thread(info.hThread);
-    const std::wstring written = FileUtils::finalPathOf(installer.get());
+    const std::wstring written = FileUtils::ntPathOf(installer.get());
     const std::wstring started = imagePathOf(process.get(), queryImageName);
     if (written.empty() || !tstrings::equals(started, written, tstrings::IGNORE_CASE)) {
         TerminateProcess(process.get(), ERROR_ACCESS_DENIED);

@@ -9,12 +9,15 @@
 #include "Dll.h"
 #include "ExceptionReporting.h"
 #include "FileUtils.h"
+#include "LeftoverSweep.h"
 #include "Log.h"
+#include "OwnImage.h"
 #include "PrivilegeGate.h"
 #include "Resources.h"
 #include "SecureDirectory.h"
 #include "Security.h"
 #include "SysInfo.h"
+#include "WorkPlace.h"
 
 #ifdef KRO_LAUNCHER_TEST_HOOKS
 #include "TestHooks.h"
@@ -28,7 +31,7 @@ namespace {
 // The longest path from which Windows starts a program (CreateProcessW takes no longer one).
 constexpr std::size_t longestStartablePath = MAX_PATH - 1;
 
-int run() {
+int run(const launcher::OwnImage& image) {
     int exitCode = -1;
     try {
         if (!security::isProcessElevated()) {
@@ -40,12 +43,27 @@ int run() {
             KRO_LOG(ERROR, "Administrator privileges are required to run this application, exiting.");
             return exitCode;
         }
-        launcher::removeLeftovers(SysInfo::heldTempDir());
+        // Before anything is written: what this process and the installer create belongs to Administrators.
+        if (!security::makeAdministratorsDefaultOwner()) {
+            KRO_LOG(ERROR,
+                    "The process is elevated but not as an administrator: its token may not make "
+                    "Administrators the owner of what it creates, exiting.");
+            return exitCode;
+        }
+        image.verify();
+        const SysInfo::WorkPlace& place = SysInfo::workPlace();
+        if (place.folder == nullptr) {
+            KRO_LOG(ERROR, place.failure);
+            return exitCode;
+        }
+        if (!place.warning.empty()) {
+            KRO_LOG(WARNING, place.warning);
+        }
+        launcher::removeLeftovers(*place.folder);
         KRO_TEST_HOOK(pauseAt(L"before-directory", std::wstring()));
-        const launcher::SecureDirectory secureDirectory = createSecureDirectory();
+        const launcher::SecureDirectory secureDirectory = createSecureDirectory(*place.folder);
         KRO_TEST_HOOK(pauseAt(L"directory-created", secureDirectory.path()));
-        const std::wstring ownModulePath = SysInfo::getProcessImagePath();
-        const std::wstring ownFileName = FileUtils::getFileName(ownModulePath);
+        const std::wstring ownFileName = FileUtils::getFileName(image.path());
         const std::wstring childPath = FileUtils::joinPath(secureDirectory.path(), ownFileName);
         if (childPath.size() > longestStartablePath) {
             KRO_LOG(ERROR, "The installer's path ["
@@ -57,15 +75,14 @@ int run() {
         }
 
         WinAutoHandle<HANDLE> installer;
-        if (FileUtils::getPathLocation(ownModulePath) == FileUtils::Network) {
+        if (image.isRemote()) {
             // Never extract onto a network drive: run a local copy of this launcher, which then goes through
-            // the whole sequence itself.
+            // the whole sequence itself. The copy is made from the file held since the start.
             KRO_LOG(INFO, "on network drive");
             KRO_LOG(INFO, "extractedExe: " << childPath);
-            KRO_LOG(INFO, "getwherethisexeis: " << ownModulePath);
+            KRO_LOG(INFO, "getwherethisexeis: " << image.path());
             KRO_LOG(INFO, "before copying...");
-            FileUtils::copyFile(ownModulePath, childPath);
-            installer = secureDirectory.holdFile(ownFileName);
+            installer = secureDirectory.copyFile(ownFileName, image.handle(), image.path());
             KRO_LOG(INFO, "after copying");
         } else {
             KRO_LOG(INFO, "NOT on network drive");
@@ -98,8 +115,12 @@ int run() {
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
     restrictLibrarySearch();
 #ifdef KRO_LAUNCHER_TEST_HOOKS
+    testhooks::pauseAt(L"image-not-held", std::wstring());
     launcher::SecureDirectory::setReleaseHook(
         [](const std::wstring& path) { testhooks::pauseAt(L"hold-released", path); });
+    launcher::setOwnershipOverride(&testhooks::everyDirectoryIsAdministrators);
 #endif
-    return run();
+    // First, before anything else can take time: from here on nobody can put another program under its name.
+    const launcher::OwnImage image = launcher::OwnImage::hold();
+    return run(image);
 }

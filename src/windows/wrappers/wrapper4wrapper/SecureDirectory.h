@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "FileHandles.h"
+#include "FileRemoval.h"
 #include "FileUtils.h"
 #include "Log.h"
 #include "Retry.h"
@@ -28,15 +29,18 @@ namespace launcher {
 constexpr DWORD removalDeadlineMs = 5000;
 constexpr DWORD removalStepMs = 50;
 
+// "[a], [b]": paths as the WARNING records name them.
+std::wstring listedPaths(const std::vector<std::wstring>& paths);
+
 // A created directory, held from its creation until its removal: nobody can rename or delete it meanwhile.
 // The hold shares reading and writing (on Windows every move into a folder opens it for writing, and so do
 // the installer's own moves) but not deletion, and holds no DELETE access itself (Windows opens a process's
 // current directory without delete sharing, so that would keep the installer from starting).
 class SecureDirectory {
 public:
-    // Takes over a directory that was created and held as name in the held temporary directory temp (which
-    // outlives it), and records its identity.
-    SecureDirectory(const FileUtils::HeldFolder& temp, WinAutoHandle<HANDLE> hold, const std::wstring& name,
+    // Takes over a directory that was created and held as name in the held folder parent (which outlives
+    // it), and records its identity.
+    SecureDirectory(const FileUtils::HeldFolder& parent, WinAutoHandle<HANDLE> hold, const std::wstring& name,
                     const std::wstring& path);
     SecureDirectory(const SecureDirectory&) = delete;
     SecureDirectory& operator=(const SecureDirectory&) = delete;
@@ -50,9 +54,12 @@ public:
     // it is started only after the whole write succeeded. Writes TRACE "Created [path] file". Throws
     // KroError<SysError> "CreateFile(path) failed" or "WriteFile(path) failed".
     WinAutoHandle<HANDLE> writeFile(const std::wstring& name, const void* bytes, DWORD size) const;
-    // Holds the existing file name in the directory the same way. Throws KroError<SysError> "CreateFile(path)
-    // failed".
-    WinAutoHandle<HANDLE> holdFile(const std::wstring& name) const;
+    // Copies what the handle holds (read from its start) as a new file name in the directory, and returns it
+    // held the same way: the copy is made from the open file, never by a path someone could re-point. Writes
+    // TRACE "Copied [sourcePath] file to [path]". Throws KroError<SysError> "CreateFile(path) failed",
+    // "ReadFile(sourcePath) failed" or "WriteFile(path) failed".
+    WinAutoHandle<HANDLE> copyFile(const std::wstring& name, HANDLE source,
+                                   const std::wstring& sourcePath) const;
 
     // Removes everything inside while the hold is taken, then releases the hold and removes the directory
     // itself, but only once a handle opened on its name, not following links, shows the identity recorded at
@@ -69,8 +76,12 @@ private:
     enum class Outcome { Removed, Retry, Stop };
     // One attempt at the directory itself, after its contents have gone.
     Outcome removeByIdentity(std::vector<std::wstring>& left);
+    // Creates name in the directory for writing; the file is written under its final name.
+    WinAutoHandle<HANDLE> createFile(const std::wstring& name, const std::wstring& path) const;
+    // Holds the existing file name in the directory against change, rename and deletion.
+    WinAutoHandle<HANDLE> holdFile(const std::wstring& name, const std::wstring& path) const;
 
-    const FileUtils::HeldFolder& temp;
+    const FileUtils::HeldFolder& parent;
     WinAutoHandle<HANDLE> hold;
     FileUtils::FileIdentity identity;
     bool identityKnown;
@@ -78,16 +89,6 @@ private:
     std::wstring name;
     std::wstring path_;
 };
-
-// Removes the working directories that earlier runs left in the temporary directory (killed runs, removals
-// that gave up): entries named exactly "kro" + number + ".tmp" that are directories. A directory that some
-// running launcher holds refuses the DELETE access this asks for first, and is skipped whole. Writes the
-// TRACE records of each removal, one INFO record with the count when any were removed, and a WARNING record
-// for each that could not be. Never throws.
-void removeLeftovers(const FileUtils::HeldFolder& temp);
-
-// True for "kro" + decimal number (a minus sign allowed) + ".tmp", exactly.
-bool isLeftoverName(const std::wstring& name);
 
 }  // namespace launcher
 
@@ -103,44 +104,40 @@ constexpr const wchar_t* secureDirectorySddl = L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;
 
 constexpr int secureDirectoryNameAttempts = 100;
 
-// Creates "kro<number>.tmp" in the held temporary directory with the Administrators-only descriptor, held
-// from the same call on (the name can't be taken by anyone else between its creation and the hold), and
-// returns it. Numbers follow the tick count; a name that exists (or whose deletion is pending) moves on to
-// the next, 100 numbers in all. Writes TRACE "Created [path] directory". Throws KroError<SysError>
-// "CreateDirectory(path) failed", or KroError<std::runtime_error> when TEMP can't be held, has no final path,
-// or no name is free.
+using RandomFunction = std::uint32_t (*)();
+
+// Creates "kro<number>.tmp" in the held folder parent with the Administrators-only descriptor, held from the
+// same call on (the name can't be taken by anyone else between its creation and the hold), and returns it.
+// The numbers come from the system's random source, so that nobody can take the coming names beforehand; a
+// name that exists (or whose deletion is pending) moves on to another, 100 numbers in all. Writes TRACE
+// "Created [path] directory". Throws KroError<SysError> "CreateDirectory(path) failed", or
+// KroError<std::runtime_error> when no name is free.
 inline launcher::SecureDirectory createSecureDirectory(
+    const FileUtils::HeldFolder& parent,
     FileUtils::NtCreateFileFunction ntCreateFile = FileUtils::boundNtCreateFile(),
-    DWORD(WINAPI* tickCount)() = &GetTickCount) {
-    const FileUtils::HeldFolder& temp = SysInfo::heldTempDir();
-    if (!temp.isHeld()) {
-        KRO_THROW_SYSERROR_CODE(CreateFileW, temp.error(),
-                                "CreateFile(" << SysInfo::getTempDir() << ") failed");
-    }
-    if (temp.path().empty()) {
-        KRO_THROW("The final path of the temporary directory " << SysInfo::getTempDir() << " can't be had");
-    }
+    RandomFunction randomNumber = &security::randomNumber) {
     const security::SecurityDescriptor descriptor(tstrings::TextBuilder() << secureDirectorySddl);
     const FileUtils::OpenRequest request{
         FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-        FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE, FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT,
-        descriptor};
-    const DWORD start = tickCount();
-    for (DWORD i = 0; i < secureDirectoryNameAttempts; ++i) {
-        const std::wstring name = L"kro" + tstrings::toString(static_cast<std::int32_t>(start + i)) + L".tmp";
-        const std::wstring path = FileUtils::joinPath(temp.path(), name);
+        FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE,
+        FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_COMPLETE_IF_OPLOCKED, descriptor};
+    for (int i = 0; i < secureDirectoryNameAttempts; ++i) {
+        const std::wstring name = L"kro" + tstrings::toString(std::uint64_t{randomNumber()}) + L".tmp";
+        const std::wstring path = FileUtils::joinPath(parent.path(), name);
         DWORD error = ERROR_SUCCESS;
         WinAutoHandle<HANDLE> hold =
-            FileUtils::openInFolder(temp.handle(), name, request, error, ntCreateFile);
+            FileUtils::openInFolder(parent.handle(), name, request, error, ntCreateFile);
         if (hold.owned()) {
             KRO_LOG(TRACE, "Created [" << path << "] directory");
-            return launcher::SecureDirectory(temp, std::move(hold), name, path);
+            return launcher::SecureDirectory(parent, std::move(hold), name, path);
         }
-        if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS && error != ERROR_DELETE_PENDING) {
-            KRO_THROW_SYSERROR_CODE(ntCreateFile, error, "CreateDirectory(" << path << ") failed");
+        if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS && error != ERROR_DELETE_PENDING &&
+            error != FileUtils::errorOplockBreakInProgress) {
+            // Described as what it is, a directory's creation: ntdll's message table holds other texts.
+            KRO_THROW_SYSERROR_CODE(CreateDirectoryW, error, "CreateDirectory(" << path << ") failed");
         }
     }
-    KRO_THROW("No free name for the secure directory in " << temp.path() << " after "
+    KRO_THROW("No free name for the secure directory in " << parent.path() << " after "
                                                           << secureDirectoryNameAttempts << " attempts");
 }
 

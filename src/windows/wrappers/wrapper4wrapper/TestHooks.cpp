@@ -52,4 +52,8 @@ void plant(const std::wstring& secureDirectory) {
     }
 }
 
+bool everyDirectoryIsAdministrators() {
+    return environmentValue(L"KRO_TEST_OWNER") == L"Administrators";
+}
+
 }  // namespace testhooks

@@ -119,14 +119,18 @@ NTSTATUS NTAPI recordingNtCreateFile(PHANDLE handle, ACCESS_MASK access, POBJECT
                                           disposition, options, ea, eaLength);
 }
 
-DWORD startTick = 0;
-DWORD WINAPI negativeTick() {
-    startTick = GetTickCount() | 0x80000000u;  // names with a minus sign, as a tick count past 2^31 gives
-    return startTick;
+// A random source that says what it will answer: numbers past 2^31 from a start of the test's choosing.
+std::uint32_t firstNumber = 0;
+std::uint32_t nextNumber = 0;
+std::uint32_t scriptedRandom() {
+    return nextNumber++;
+}
+void startNumbersAt(std::uint32_t first) {
+    firstNumber = nextNumber = first;
 }
 
-std::wstring nameFor(DWORD tick) {
-    return L"kro" + std::to_wstring(static_cast<std::int32_t>(tick)) + L".tmp";
+std::wstring nameFor(std::uint32_t number) {
+    return L"kro" + std::to_wstring(number) + L".tmp";
 }
 
 }  // namespace
@@ -136,20 +140,21 @@ TEST(LauncherSteps, TheSecureDirectoryIsCreatedHeldAndProtectedInOneCall) {
     testsupport::removeLog();
     std::wstring path;
     {
+        startNumbersAt(0xFFFFFF00u);
         const launcher::SecureDirectory directory =
-            createSecureDirectory(&recordingNtCreateFile, &negativeTick);
+            createSecureDirectory(SysInfo::heldTempDir(), &recordingNtCreateFile, &scriptedRandom);
         path = directory.path();
         ASSERT_EQ(1u, requests.size());
         const CreateRequest& request = requests[0];
-        EXPECT_EQ(nameFor(startTick), request.name);
+        EXPECT_EQ(L"kro4294967040.tmp", request.name) << "the random number, unsigned";
         EXPECT_EQ(SysInfo::heldTempDir().path() + L"\\" + request.name, path);
         EXPECT_EQ(L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", request.sddl);
         EXPECT_EQ(SE_DACL_PRESENT | SE_DACL_PROTECTED,
                   request.control & (SE_DACL_PRESENT | SE_DACL_PROTECTED));
         EXPECT_EQ(static_cast<ULONG>(FILE_CREATE), request.disposition);
-        EXPECT_EQ(
-            static_cast<ULONG>(FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT),
-            request.options);
+        EXPECT_EQ(static_cast<ULONG>(FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT |
+                                     FILE_COMPLETE_IF_OPLOCKED | FILE_SYNCHRONOUS_IO_NONALERT),
+                  request.options);
         EXPECT_EQ(static_cast<ULONG>(FILE_SHARE_READ | FILE_SHARE_WRITE), request.share);
         EXPECT_EQ(0u, request.access & DELETE)
             << "a DELETE holder would keep the installer from starting there";
@@ -180,11 +185,12 @@ TEST(LauncherSteps, TakenNamesAreSkippedAndOtherFailuresThrown) {
         requests.clear();
         refusals = row.refusals;
         refusal = row.refusal;
+        startNumbersAt(GetTickCount());
         try {
             const launcher::SecureDirectory directory =
-                createSecureDirectory(&recordingNtCreateFile, &negativeTick);
+                createSecureDirectory(SysInfo::heldTempDir(), &recordingNtCreateFile, &scriptedRandom);
             EXPECT_STREQ("", row.error);
-            EXPECT_EQ(nameFor(startTick + static_cast<DWORD>(row.refusals)),
+            EXPECT_EQ(nameFor(firstNumber + static_cast<std::uint32_t>(row.refusals)),
                       FileUtils::getFileName(directory.path()));
         } catch (const std::exception& e) {
             EXPECT_NE(std::string::npos, std::string(e.what()).find(row.error)) << e.what();
@@ -276,14 +282,16 @@ TEST(LauncherSteps, AStartedProgramThatIsNotTheInstallerIsEndedBeforeItRuns) {
         return WinAutoHandle<HANDLE>(
             CreateFileW(child.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     };
+    const std::wstring written = FileUtils::ntPathOf(holdInstaller().get());
+    ASSERT_EQ(0u, written.find(L"\\Device\\")) << "named in the kernel's namespace";
     try {
         execProcessWaitForFinish(child, L"\"" + child + L"\" /exit=5", holdInstaller(), &elsewhereImageName);
         FAIL() << "no exception";
     } catch (const std::runtime_error& e) {
-        EXPECT_NE(std::string::npos,
-                  std::string(e.what()).find("): The started program [C:\\elsewhere\\setup.exe] is not the "
-                                             "installer that was written [" +
-                                             tstrings::toMultiByte(child) + "]: it was ended before it ran"))
+        EXPECT_NE(std::string::npos, std::string(e.what()).find(
+                                         "): The started program [C:\\elsewhere\\setup.exe] is not the "
+                                         "installer that was written [" +
+                                         tstrings::toMultiByte(written) + "]: it was ended before it ran"))
             << e.what();
     }
     EXPECT_FALSE(FileUtils::pathExists(report)) << "the program never ran a line of its own";
@@ -299,7 +307,7 @@ TEST(LauncherSteps, CleanUpNeverEndsTheProcessWhenARecordThrows) {
     std::wstring directory;
     {
         std::unique_ptr<testsupport::ThrowingLog> throwing;
-        const launcher::SecureDirectory secure = createSecureDirectory();
+        const launcher::SecureDirectory secure = createSecureDirectory(SysInfo::heldTempDir());
         directory = secure.path();
         throwing = std::make_unique<testsupport::ThrowingLog>();
         FileUtils::ScopedDeleter deleter(false);
@@ -308,4 +316,65 @@ TEST(LauncherSteps, CleanUpNeverEndsTheProcessWhenARecordThrows) {
     }
     EXPECT_FALSE(FileUtils::pathExists(scratch / L"doomed.txt"));
     EXPECT_FALSE(FileUtils::pathExists(directory));
+}
+
+namespace {
+
+// A file system that answers neither FileAttributeTagInfo nor FileIdInfo, as FAT and exFAT don't.
+BOOL WINAPI fatQuery(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID buffer, DWORD size) {
+    if (kind == FileAttributeTagInfo || kind == 18 /* FileIdInfo */) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    return GetFileInformationByHandleEx(handle, kind, buffer, size);
+}
+
+// A volume the mount manager doesn't know: no drive-letter or GUID path, only the kernel's name.
+DWORD WINAPI kernelNameOnly(HANDLE handle, LPWSTR path, DWORD size, DWORD flags) {
+    if ((flags & VOLUME_NAME_NT) == 0) {
+        SetLastError(ERROR_INVALID_FUNCTION);
+        return 0;
+    }
+    return GetFinalPathNameByHandleW(handle, path, size, flags);
+}
+
+}  // namespace
+
+TEST(LauncherSteps, TheRunWorksWhereTheFileSystemOrTheMountManagerKnowsLess) {
+    const struct {
+        const char* what;
+        FileUtils::seams::InformationFunction query;
+        FileUtils::FinalPathFunction finalPath;
+    } rows[] = {{"FAT's queries", &fatQuery, &GetFinalPathNameByHandleW},
+                {"no drive letter", nullptr, &kernelNameOnly}};
+    const std::string installer = testsupport::readFileBytes(testsupport::binPath(L"demo-installer.exe"));
+    for (const auto& row : rows) {
+        const testsupport::ScratchDir scratch;
+        const FileUtils::HeldFolder temp = FileUtils::HeldFolder::open(scratch.path(), row.finalPath);
+        testsupport::removeLog();
+        FileUtils::seams::setInformationQuery(row.query);
+        std::wstring directory;
+        std::wstring child;
+        {
+            const launcher::SecureDirectory secure = createSecureDirectory(temp);
+            directory = secure.path();
+            child = directory + L"\\setup.exe";
+            WinAutoHandle<HANDLE> held =
+                secure.writeFile(L"setup.exe", installer.data(), static_cast<DWORD>(installer.size()));
+            EXPECT_EQ(5u, execProcessWaitForFinish(child, L"\"" + child + L"\" /exit=5 /touch=made.txt",
+                                                   std::move(held)))
+                << row.what;
+        }
+        FileUtils::seams::setInformationQuery(nullptr);
+        std::vector<std::wstring> messages = testsupport::messagesOf(testsupport::readLog());
+        std::sort(messages.begin() + 2, messages.end() - 1);  // the listing's order is the file system's
+        EXPECT_EQ(
+            (std::vector<std::wstring>{
+                L"TRACE: Created [" + directory + L"] directory", L"TRACE: Created [" + child + L"] file",
+                L"TRACE: Deleted [" + directory + L"\\made.txt] file",
+                L"TRACE: Deleted [" + child + L"] file", L"TRACE: Deleted [" + directory + L"] directory"}),
+            messages)
+            << row.what;
+        EXPECT_TRUE(testsupport::kroEntries(scratch.path()).empty()) << row.what;
+    }
 }

@@ -1,5 +1,7 @@
 // What earlier runs left in TEMP (a killed run, a removal that gave up) is removed by the next run, and
-// nothing else is: not another launcher's directory, not a lookalike, not what a link points to.
+// nothing else is: not what a user made, not another launcher's directory, not a lookalike, not what a link
+// points to, not a tree deeper than any run of ours makes. Wine keeps no owners: the test build's
+// KRO_TEST_OWNER=Administrators makes every directory count as an administrator's.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -8,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "FileRemoval.h"
 #include "FileUtils.h"
 #include "LauncherRun.h"
 #include "TestSupport.h"
@@ -22,12 +25,22 @@ namespace {
 
 const std::wstring oneLeftoverRemoved = L"INFO: Leftovers of earlier runs removed: 1";
 
-// A run of the shipped launcher in the given TEMP, with the log emptied first so that it holds this run only.
-LauncherRun runIn(const std::wstring& temp, const std::vector<std::wstring>& arguments) {
+enum class Owner { Unknown, Administrators };
+
+// A run in the given TEMP, with the log emptied first so that it holds this run only: of the shipped
+// launcher, which sees what Wine says of owners, or of the test build that takes every directory for an
+// administrator's.
+LauncherRun runIn(const std::wstring& temp, const std::vector<std::wstring>& arguments,
+                  Owner owner = Owner::Administrators) {
     DeleteFileW((temp + L"\\vantor.log").c_str());
     testsupport::LauncherRunOptions options;
     options.tempDir = temp;
-    return testsupport::runLauncher(testsupport::binPath(L"setup.exe"), arguments, options);
+    if (owner == Owner::Administrators) {
+        options.process.environment[L"KRO_TEST_OWNER"] = L"Administrators";
+    }
+    return testsupport::runLauncher(
+        testsupport::binPath(owner == Owner::Administrators ? L"setup-hooks.exe" : L"setup.exe"), arguments,
+        options);
 }
 
 bool contains(const std::vector<std::wstring>& messages, const std::wstring& message) {
@@ -37,6 +50,11 @@ bool contains(const std::vector<std::wstring>& messages, const std::wstring& mes
 std::wstring warningNotRemoved(const std::wstring& directory, const std::wstring& left) {
     return L"WARNING: Could not remove [" + directory + L"]: [" + left +
            L"] still in use; the next run removes it";
+}
+
+std::wstring leftForTheNextRun(int removed, const std::wstring& paths) {
+    return L"WARNING: Leftovers of earlier runs removed: " + std::to_wstring(removed) +
+           L"; left for the next run: " + paths;
 }
 
 // A launcher whose installer waits for the file "go" in scratch; returns once the installer runs.
@@ -73,6 +91,11 @@ TEST(Leftovers, AKilledRunIsRemovedByTheNextUnlessItIsStillHeld) {
         WaitForSingleObject(child.get(), INFINITE);
     }
     ASSERT_TRUE(FileUtils::pathExists(installer));
+    // Under Wine nobody owns anything: the shipped launcher can't tell the directory is an administrator's.
+    const LauncherRun unowned = runIn(temp, {L"/exit=2"}, Owner::Unknown);
+    EXPECT_EQ(2u, unowned.exitCode);
+    EXPECT_TRUE(FileUtils::pathExists(installer));
+    EXPECT_EQ(5u, unowned.log.size()) << "the usual records, none for what was left alone";
     {
         // A program that still holds a file of it: the leftover stays, the run goes on.
         const WinAutoHandle<HANDLE> holder(CreateFileW(installer.c_str(), GENERIC_READ, FILE_SHARE_READ,
@@ -80,7 +103,7 @@ TEST(Leftovers, AKilledRunIsRemovedByTheNextUnlessItIsStillHeld) {
         const LauncherRun held = runIn(temp, {L"/exit=3"});
         EXPECT_EQ(3u, held.exitCode);
         EXPECT_TRUE(FileUtils::pathExists(installer));
-        EXPECT_TRUE(contains(messagesOf(held.log), warningNotRemoved(directory, installer)));
+        EXPECT_TRUE(contains(messagesOf(held.log), leftForTheNextRun(0, L"[" + directory + L"]")));
     }
     const LauncherRun next = runIn(temp, {});
     EXPECT_EQ(0u, next.exitCode);
@@ -89,28 +112,48 @@ TEST(Leftovers, AKilledRunIsRemovedByTheNextUnlessItIsStillHeld) {
     EXPECT_EQ(std::vector<std::wstring>{}, testsupport::kroEntries(temp)) << "nothing of either run is left";
 }
 
-TEST(Leftovers, OnlyOurNamesAreRemovedAndNoLinkIsFollowed) {
+TEST(Leftovers, NothingButOurOwnDirectoriesIsEnteredOrTouched) {
     const testsupport::SwitchableTemp folders;  // one is TEMP, two the folder a link points to
     const std::wstring temp = folders.one();
     testsupport::writeFileBytes(folders.two() + L"\\keep.txt", "keep");
     testsupport::pointUnixLink(temp + L"\\kro123.tmp", folders.two());
-    for (const wchar_t* name : {L"krox.tmp", L"kro12.tmp.bak", L"kro7.tmp"}) {
+    for (const wchar_t* name : {L"krox.tmp", L"kro12.tmp.bak", L"kro7.tmp", L"kro8.tmp", L"kro9.tmp"}) {
         CreateDirectoryW((temp + L"\\" + name).c_str(), nullptr);
     }
     testsupport::writeFileBytes(temp + L"\\kro7.tmp\\setup.exe", "MZ");
-    const LauncherRun run = runIn(temp, {});
-    EXPECT_EQ(0u, run.exitCode);
+    // A hard link to a read-only file elsewhere: the file's attribute belongs to both names.
+    const std::wstring readOnly = folders.two() + L"\\read-only.txt";
+    testsupport::writeFileBytes(readOnly, "read-only");
+    SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_READONLY);
+    ASSERT_TRUE(CreateHardLinkW((temp + L"\\kro8.tmp\\linked.txt").c_str(), readOnly.c_str(), nullptr));
+    // Deeper than any run of ours: the walk leaves what lies below its limit, and keeps its stack.
+    std::wstring deep = L"\\\\?\\" + temp + L"\\kro9.tmp";
+    for (std::size_t depth = 0; depth <= FileUtils::deepestRemovedFolder; ++depth) {
+        deep += L"\\d";
+        ASSERT_TRUE(CreateDirectoryW(deep.c_str(), nullptr));
+    }
+
+    const LauncherRun run = runIn(temp, {L"/exit=6"});
+    EXPECT_EQ(6u, run.exitCode);
     EXPECT_EQ("keep", testsupport::readFileBytes(folders.two() + L"\\keep.txt"));
+    EXPECT_EQ("read-only", testsupport::readFileBytes(readOnly));
+    EXPECT_NE(0u, GetFileAttributesW(readOnly.c_str()) & FILE_ATTRIBUTE_READONLY);
     EXPECT_TRUE(FileUtils::isDirectory(temp + L"\\krox.tmp"));
     EXPECT_TRUE(FileUtils::isDirectory(temp + L"\\kro12.tmp.bak"));
     EXPECT_FALSE(FileUtils::pathExists(temp + L"\\kro7.tmp"));
-    const std::vector<std::wstring> messages = messagesOf(run.log);
-    EXPECT_TRUE(contains(messages, oneLeftoverRemoved));
-    // Windows removes a junction by that name as a link. Wine opens the target of a Unix link even when
-    // asked for the link itself, so there it can't be told from its target and is left with a warning.
-    EXPECT_TRUE(contains(messages, L"WARNING: [" + temp +
-                                       L"\\kro123.tmp] is a link that can't be removed as one; "
-                                       L"it was left alone"));
+    EXPECT_TRUE(FileUtils::pathExists(deep)) << "the deepest folder is left";
+    std::vector<std::wstring> summaries;
+    for (const std::wstring& message : messagesOf(run.log)) {
+        if (message.find(L"Leftovers of earlier runs") != std::wstring::npos) {
+            summaries.push_back(message);
+        }
+        EXPECT_EQ(std::wstring::npos, message.find(L"kro123.tmp")) << "the link gets no record of its own";
+    }
+    const std::wstring linked = L"[" + temp + L"\\kro8.tmp]";
+    const std::wstring nested = L"[" + temp + L"\\kro9.tmp]";
+    EXPECT_TRUE(summaries == std::vector<std::wstring>{leftForTheNextRun(1, linked + L", " + nested)} ||
+                summaries == std::vector<std::wstring>{leftForTheNextRun(1, nested + L", " + linked)})
+        << "one summary record, whichever was listed first";
 }
 
 TEST(Leftovers, ARunningLaunchersDirectoryIsNeverTouched) {
@@ -135,21 +178,22 @@ TEST(Leftovers, ARunningLaunchersDirectoryIsNeverTouched) {
 
 namespace {
 
-std::string pendingRenames() {
+// The renames the machine has pending at restart, as the registry holds them (UTF-16 text).
+std::wstring pendingRenames() {
     HKEY key = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0, KEY_READ,
                       &key) != ERROR_SUCCESS) {
         return {};
     }
     const WinAutoHandle<HKEY> owner(key);
-    std::string value(65536, '\0');
-    DWORD size = static_cast<DWORD>(value.size());
+    std::wstring value(32768, L'\0');
+    DWORD size = static_cast<DWORD>(value.size() * sizeof(wchar_t));
     if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr,
                          reinterpret_cast<BYTE*>(&value[0]), &size) != ERROR_SUCCESS) {
         return {};
     }
-    value.resize(size);
-    return value;
+    value.resize(size / sizeof(wchar_t));
+    return tstrings::toLower(value);
 }
 
 }  // namespace
@@ -162,7 +206,6 @@ TEST(Leftovers, TheRemovalWaitsForAHolderAndGivesUpLeavingItToTheNextRun) {
         const testsupport::ScratchDir scratch(L"giveup");
         const std::wstring temp = scratch / L"temp";
         CreateDirectoryW(temp.c_str(), nullptr);
-        const std::string pendingBefore = pendingRenames();
         testsupport::RunningProcess launcher = startWaiting(scratch, temp, {L"/exit=9", L"/touch=held.txt"});
         const std::wstring directory = workingDirectoryOf(scratch);
         const std::wstring held = directory + L"\\held.txt";
@@ -184,7 +227,10 @@ TEST(Leftovers, TheRemovalWaitsForAHolderAndGivesUpLeavingItToTheNextRun) {
         EXPECT_EQ(
             letsGo ? L"TRACE: Deleted [" + directory + L"] directory" : warningNotRemoved(directory, held),
             messages.back());
-        EXPECT_EQ(pendingBefore, pendingRenames()) << "nothing is scheduled for deletion at restart";
+        // Other tests may schedule renames of their own meanwhile: only this directory's would be ours.
+        EXPECT_EQ(std::wstring::npos,
+                  pendingRenames().find(tstrings::toLower(FileUtils::getFileName(directory))))
+            << "nothing is scheduled for deletion at restart";
 
         const LauncherRun next = runIn(temp, {});
         EXPECT_EQ(!letsGo, contains(messagesOf(next.log), oneLeftoverRemoved));
@@ -194,7 +240,9 @@ TEST(Leftovers, TheRemovalWaitsForAHolderAndGivesUpLeavingItToTheNextRun) {
 
 TEST(Leftovers, TheLogKeepsEveryRecordWithTempAtTheRootOfTheCurrentDrive) {
     // Drive T: is a folder of ours (a link in the prefix's dosdevices); TEMP is "T:\" and the current
-    // directory T:\work, so "T:" alone would mean T:\work.
+    // directory T:\work, so "T:" alone would mean T:\work. Wine's mount manager learns of a drive only when
+    // its server starts: until then the drive has no kernel name, as a RAM disk the mount manager doesn't
+    // know has none on Windows, and the working directory goes elsewhere. The log stays where TEMP is.
     wchar_t prefix[MAX_PATH] = {};
     ASSERT_NE(0u, GetEnvironmentVariableW(L"WINEPREFIX", prefix, MAX_PATH));
     const testsupport::SwitchableTemp folders;
@@ -209,7 +257,11 @@ TEST(Leftovers, TheLogKeepsEveryRecordWithTempAtTheRootOfTheCurrentDrive) {
     testsupport::removeUnixTree(drive);
     EXPECT_EQ(4u, run.exitCode);
     const std::vector<std::wstring> messages = messagesOf(run.log);
-    ASSERT_EQ(5u, messages.size());
-    EXPECT_EQ(0u, messages[0].find(L"TRACE: Created [T:\\kro")) << tstrings::toMultiByte(messages[0]);
-    EXPECT_EQ(L"INFO: NOT on network drive", messages[1]);
+    ASSERT_EQ(6u, messages.size());
+    EXPECT_EQ(0u, messages[0].find(L"WARNING: TEMP [T:] has no kernel name to check the started installer "
+                                   L"against; the working directory goes to ["))
+        << tstrings::toMultiByte(messages[0]);
+    EXPECT_EQ(0u, messages[1].find(L"TRACE: Created [C:\\windows\\temp\\kro"))
+        << tstrings::toMultiByte(messages[1]);
+    EXPECT_EQ(L"INFO: NOT on network drive", messages[2]);
 }
