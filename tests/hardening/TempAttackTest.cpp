@@ -77,34 +77,84 @@ TEST(TempAttack, RePointingTempNeverRunsOrTouchesAnythingElse) {
     }
 }
 
-TEST(TempAttack, AWorkingDirectorySwappedForALinkIsLeftAlone) {
+TEST(TempAttack, AWorkingDirectorySwappedForALinkOrAnotherDirectoryIsLeftAlone) {
     CaseResult result(
         "clean-up-swap",
         "after the installer ended and the launcher let go of its directory: the directory renamed "
-        "away and a link to a folder of files put under its name before the removal");
-    testsupport::SwitchableTemp temp;  // folder one is TEMP itself here; folder two is the victim
-    testsupport::writeFileBytes(temp.two() + L"\\precious.txt", "precious");
-    CreateDirectoryW((temp.two() + L"\\sub").c_str(), nullptr);
-    testsupport::writeFileBytes(temp.two() + L"\\sub\\more.txt", "more");
-    const std::vector<std::string> victim = snapshotOf(temp.two());
-    const testsupport::ScratchDir scratch(L"swap");
-    testsupport::PausedLauncher launcher(testsupport::binPath(L"setup-hooks.exe"), {L"/exit=22"},
-                                         L"hold-released",
-                                         testsupport::inTemp(temp.one(), scratch / L"report.txt"));
-    const std::wstring directory = launcher.waitForPause();
-    const BOOL renamed = MoveFileExW(directory.c_str(), (directory + L".away").c_str(), 0);
-    result.check(renamed != FALSE, "the released directory could be renamed away (it was already empty)");
-    testsupport::pointUnixLink(directory, temp.two());
-    const DWORD exitCode = launcher.finish();
-    result.count("attacks", 1);
+        "away and, under its name, a link to a folder of files, or another real directory with a file");
+    for (const bool link : {true, false}) {
+        testsupport::SwitchableTemp temp;  // folder one is TEMP itself here; folder two is the victim
+        testsupport::writeFileBytes(temp.two() + L"\\precious.txt", "precious");
+        CreateDirectoryW((temp.two() + L"\\sub").c_str(), nullptr);
+        testsupport::writeFileBytes(temp.two() + L"\\sub\\more.txt", "more");
+        const std::vector<std::string> victim = snapshotOf(temp.two());
+        const testsupport::ScratchDir scratch(L"swap");
+        testsupport::PausedLauncher launcher(testsupport::binPath(L"setup-hooks.exe"), {L"/exit=22"},
+                                             L"hold-released",
+                                             testsupport::inTemp(temp.one(), scratch / L"report.txt"));
+        const std::wstring directory = launcher.waitForPause();
+        const BOOL renamed = MoveFileExW(directory.c_str(), (directory + L".away").c_str(), 0);
+        result.check(renamed != FALSE, "the released directory could be renamed away (it was already empty)");
+        if (link) {
+            testsupport::pointUnixLink(directory, temp.two());
+        } else {
+            CreateDirectoryW(directory.c_str(), nullptr);
+            testsupport::writeFileBytes(directory + L"\\other.txt", "other");
+        }
+        const DWORD exitCode = launcher.finish();
+        result.count("attacks", 1);
 
-    result.check(exitCode == 22, "the installer's exit code came back");
-    result.check(snapshotOf(temp.two()) == victim, "the linked folder and its files untouched");
-    const std::vector<std::wstring> messages =
-        testsupport::messagesOf(testsupport::readLog(temp.one() + L"\\vantor.log"));
-    result.check(
-        !messages.empty() && messages.back() == L"WARNING: [" + directory +
-                                                    L"] no longer names the secure directory; what is "
-                                                    L"there was left alone",
-        "a WARNING record names what was left");
+        result.check(exitCode == 22, "the installer's exit code came back");
+        result.check(snapshotOf(temp.two()) == victim, "the linked folder and its files untouched");
+        result.check(link || readFileBytes(directory + L"\\other.txt") == "other",
+                     "the other directory and its file untouched");
+        const std::vector<std::wstring> messages =
+            testsupport::messagesOf(testsupport::readLog(temp.one() + L"\\vantor.log"));
+        result.check(
+            !messages.empty() && messages.back() == L"WARNING: [" + directory +
+                                                        L"] no longer names the secure directory; what is "
+                                                        L"there was left alone",
+            "a WARNING record names what was left");
+        if (!link) {
+            testsupport::removeTree(directory);
+        }
+    }
+}
+
+TEST(TempAttack, AProgramSwappedInOnTheShareNeverRuns) {
+    CaseResult result("share-swap",
+                      "the launcher started from the network drive N:, its file renamed away and another "
+                      "program put under its name, before the launcher holds its file and after");
+    for (const wchar_t* moment : {L"image-not-held", L"before-directory"}) {
+        SCOPED_TRACE(tstrings::toMultiByte(moment));
+        const testsupport::ScratchDir scratch(L"share");
+        const std::wstring share = L"N:\\share-" + FileUtils::getFileName(scratch.path());
+        const std::wstring launcherPath = share + L"\\setup-hooks.exe";
+        ASSERT_TRUE(CreateDirectoryW(share.c_str(), nullptr));
+        ASSERT_TRUE(CopyFileW(testsupport::binPath(L"setup-hooks.exe").c_str(), launcherPath.c_str(), FALSE));
+        CreateDirectoryW((scratch / L"temp").c_str(), nullptr);
+        testsupport::PausedLauncher launcher(launcherPath, {L"/exit=23"}, moment,
+                                             testsupport::inTemp(scratch / L"temp", scratch / L"report.txt"));
+        launcher.waitForPause();
+        // The other program answers 7 (elevation-probe: elevated, listed, and so by the older rule).
+        const bool swapped =
+            MoveFileExW(launcherPath.c_str(), (launcherPath + L".away").c_str(), 0) &&
+            CopyFileW(testsupport::binPath(L"elevation-probe.exe").c_str(), launcherPath.c_str(), FALSE);
+        const DWORD exitCode = launcher.finish();
+        result.count("attacks", 1);
+        const std::vector<std::wstring> messages =
+            testsupport::messagesOf(testsupport::readLog(scratch / L"temp\\vantor.log"));
+        const bool refused =
+            exitCode == 0xFFFFFFFFu && !messages.empty() &&
+            messages.back().find(
+                L"] is not the program that runs: it was replaced after the start, exiting") !=
+                std::wstring::npos;
+        const bool installerRan =
+            exitCode == 23u && testsupport::readDemoReport(scratch / L"report.txt").present;
+        result.check(exitCode != 7u && (refused || installerRan),
+                     std::string(swapped ? "swapped " : "the swap refused ") + tstrings::toMultiByte(moment) +
+                         ": " + (refused ? "-1 with its ERROR record" : "the real installer ran"));
+        result.count("left", static_cast<long long>(testsupport::kroEntries(scratch / L"temp").size()));
+        testsupport::removeTree(share);
+    }
 }

@@ -148,6 +148,28 @@ TEST(Launcher, FromANetworkDriveRunsALocalCopy) {
     EXPECT_TRUE(run.leftovers.empty()) << "both directories are gone";
 }
 
+TEST(Launcher, ATempOnANetworkDriveIsPassedOver) {
+    const std::wstring temp = L"N:\\temp-" + std::to_wstring(GetCurrentProcessId());
+    ASSERT_TRUE(CreateDirectoryW(temp.c_str(), nullptr));
+    testsupport::LauncherRunOptions options;
+    options.tempDir = temp;
+    const LauncherRun run = runLauncher(testsupport::binPath(L"setup.exe"), {L"/exit=12"}, options);
+    DeleteFileW((temp + L"\\vantor.log").c_str());
+    RemoveDirectoryW(temp.c_str());
+
+    EXPECT_EQ(12u, run.exitCode);
+    const std::wstring dir = secureDirectoryOf(run);
+    EXPECT_EQ(L"C:\\windows\\temp", FileUtils::getDirectory(dir));
+    EXPECT_EQ(dir + L"\\setup.exe", run.report.value("path")) << "the installer never runs from N:";
+    const std::vector<std::wstring> messages = messagesOf(run.log);
+    ASSERT_EQ(6u, messages.size()) << "the log stays in TEMP";
+    EXPECT_EQ(L"WARNING: TEMP [" + temp +
+                  L"] is on a network drive; the working directory goes to [C:\\windows\\temp] instead",
+              messages[0]);
+    EXPECT_TRUE(run.leftovers.empty()) << "nothing but the log on N:";
+    EXPECT_FALSE(FileUtils::pathExists(dir)) << "nothing left where the run went";
+}
+
 TEST(Launcher, NotElevatedAndSilentEndsWithOneRecord) {
     for (const wchar_t* silent : {L"INSTALL_SILENT=1", L"/s"}) {
         testsupport::LauncherRunOptions options;
