@@ -1,7 +1,8 @@
 // The least a launcher meeting the requirements can do: its payload is resource RT_RCDATA 100 in a
-// page-aligned, read-only resource section; it writes the whole resource to TEMP with one WriteFile, loads
-// user32 by full path for its one PeekMessageW, starts the payload with the command line's tail, waits,
-// deletes the file and returns the payload's exit code. No log, no checks, no held folders.
+// page-aligned, read-only resource section; it writes the whole resource into a folder of its own in TEMP
+// with one WriteFile, loads user32 by full path for its one PeekMessageW, starts the payload from that folder
+// with the command line's tail, waits, deletes the file and the folder (retrying a millisecond apart while
+// the ended child still holds them) and returns the payload's exit code. No log, no checks, no held folders.
 // Built with BENCH_TRACE it writes, to the file named by BENCH_TRACE_FILE, the wall-clock time at which each
 // step ended, for the benchmark's table of phases.
 #include <windows.h>
@@ -49,9 +50,13 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
     const DWORD size = SizeofResource(nullptr, found);
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
-    const std::wstring path =
-        std::wstring(temp) + L"bench-minimum-" + std::to_wstring(GetCurrentProcessId()) + L".exe";
+    const std::wstring folder =
+        std::wstring(temp) + L"bench-minimum-" + std::to_wstring(GetCurrentProcessId());
+    const std::wstring path = folder + L"\\bench-minimum.exe";
     phase("resource-found");
+    if (!CreateDirectoryW(folder.c_str(), nullptr)) {
+        return 3;
+    }
 
     const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
     DWORD written = 0;
@@ -59,6 +64,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
     CloseHandle(file);
     if (!complete) {
         DeleteFileW(path.c_str());
+        RemoveDirectoryW(folder.c_str());
         return 3;
     }
     phase("payload-written");
@@ -78,8 +84,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
     DWORD exitCode = 4;
-    if (CreateProcessW(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, temp, &startup,
-                       &info)) {
+    if (CreateProcessW(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
+                       &startup, &info)) {
         phase("child-started");
         WaitForSingleObject(info.hProcess, INFINITE);
         GetExitCodeProcess(info.hProcess, &exitCode);
@@ -87,12 +93,16 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
         CloseHandle(info.hProcess);
     }
     phase("child-ended");
-    // A program's image stays held a moment after it ended.
-    for (const ULONGLONG deadline = GetTickCount64() + 5000;
-         !DeleteFileW(path.c_str()) && GetTickCount64() < deadline;) {
+    // A program's image and its current directory stay held a moment after it ended.
+    const ULONGLONG deadline = GetTickCount64() + 5000;
+    while (!DeleteFileW(path.c_str()) && GetTickCount64() < deadline) {
         Sleep(1);
     }
     phase("payload-deleted");
+    while (!RemoveDirectoryW(folder.c_str()) && GetTickCount64() < deadline) {
+        Sleep(1);
+    }
+    phase("folder-removed");
     FreeLibrary(library);
     writeTrace();
     return static_cast<int>(exitCode);

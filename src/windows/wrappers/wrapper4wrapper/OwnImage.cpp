@@ -48,11 +48,14 @@ OwnImage OwnImage::hold() {
         image.startedAs = SysInfo::getProcessModulePath();
         const std::wstring mapped = mappedImageName();
         if (!mapped.empty()) {
+            // Whoever may write the share may also hold a lock on the file: the launcher never waits for it.
             const FileUtils::OpenRequest request{GENERIC_READ, FILE_SHARE_READ, FILE_OPEN,
-                                                 FILE_NON_DIRECTORY_FILE};
+                                                 FILE_NON_DIRECTORY_FILE | FILE_COMPLETE_IF_OPLOCKED};
             image.file = FileUtils::openInFolder(nullptr, mapped, request, image.openError);
-        }
-        if (!image.file.owned()) {
+            if (!image.file.owned()) {
+                return image;
+            }
+        } else {
             // The path the process was started from, where the system names no mapping.
             image.file = WinAutoHandle<HANDLE>(CreateFileW(
                 image.startedAs.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
