@@ -77,10 +77,10 @@ WinAutoHandle<HANDLE> openExclusive(HANDLE folder, const std::wstring& name) {
     return WinAutoHandle<HANDLE>();
 }
 
-// True when the open file is a regular file with one link, and has the kernel name expected of it: not a hard
-// link to another file, not a link that the system followed (Wine opens the target of a Unix link even when
-// asked for the link itself).
-bool isOwnRegularFile(HANDLE file, const std::wstring& expectedNtPath) {
+// True when the open file is a regular file with one link, and is the entry of its folder that it is named:
+// not a hard link to another file, not a link that the system followed (Wine opens the target of a Unix link
+// even when asked for the link itself).
+bool isOwnRegularFile(HANDLE file, const FileUtils::HeldFolder& folder, const std::wstring& name) {
     // The small queries, not GetFileInformationByHandle: under Wine that one costs a thousand times more.
     FILE_STANDARD_INFO standard{};
     if (!GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof(standard))) {
@@ -91,8 +91,8 @@ bool isOwnRegularFile(HANDLE file, const std::wstring& expectedNtPath) {
         (attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
         return false;
     }
-    return expectedNtPath.empty() ||
-           tstrings::equals(FileUtils::ntPathOf(file), expectedNtPath, tstrings::IGNORE_CASE);
+    // Without any name for the folder there is nothing to compare: the single link above is the check.
+    return folder.path().empty() || FileUtils::namesEntry(file, folder.names(), name);
 }
 
 // A mutex name for the log at this final path: processes that log into the same file share it.
@@ -175,8 +175,6 @@ FileLogAppender::FileLogAppender(const std::wstring& fileName, const FileUtils::
     : folder(&folder),
       fileName(FileUtils::getFileName(fileName.empty() ? L"vantor.log" : fileName)),
       filePath(folder.path().empty() ? std::wstring() : FileUtils::joinPath(folder.path(), this->fileName)),
-      fileNtPath(folder.ntPath().empty() ? std::wstring()
-                                         : FileUtils::joinPath(folder.ntPath(), this->fileName)),
       maxFileSize(defaultMaxFileSize) {
     if (!filePath.empty()) {
         writerMutex = writerMutexFor(filePath);
@@ -190,7 +188,7 @@ void FileLogAppender::append(const LogRecord& record) {
     }
     const WriterTurn turn(writerMutex.get());
     const WinAutoHandle<HANDLE> file = openExclusive(folder->handle(), fileName);
-    if (!file.owned() || !isOwnRegularFile(file.get(), fileNtPath)) {
+    if (!file.owned() || !isOwnRegularFile(file.get(), *folder, fileName)) {
         return;
     }
     LARGE_INTEGER size{};

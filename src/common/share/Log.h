@@ -60,7 +60,6 @@ private:
     const FileUtils::HeldFolder* folder;
     std::wstring fileName;
     std::wstring filePath;
-    std::wstring fileNtPath;
     std::uint64_t maxFileSize;
     // Shared by our processes that log into the same file; held while a record is written.
     WinAutoHandle<HANDLE> writerMutex;

@@ -166,7 +166,27 @@ DWORD attributesOf(HANDLE handle) {
                                                                                    : INVALID_FILE_ATTRIBUTES;
 }
 
-bool isOnRemoteDevice(HANDLE handle) {
+FolderNames FolderNames::inside(const std::wstring& name) const {
+    return {joinPath(path, name), ntPath.empty() ? std::wstring() : joinPath(ntPath, name)};
+}
+
+FolderNames namesOf(HANDLE folder, const std::wstring& path) {
+    if (!path.empty() && tstrings::equals(finalPathOf(folder), path, tstrings::IGNORE_CASE)) {
+        return {path, std::wstring()};
+    }
+    return {path, ntPathOf(folder)};
+}
+
+bool namesEntry(HANDLE handle, const FolderNames& folder, const std::wstring& name) {
+    const FolderNames entry = folder.inside(name);
+    if (folder.ntPath.empty()) {
+        return !folder.path.empty() &&
+               tstrings::equals(finalPathOf(handle), entry.path, tstrings::IGNORE_CASE);
+    }
+    return tstrings::equals(ntPathOf(handle), entry.ntPath, tstrings::IGNORE_CASE);
+}
+
+bool isOnRemoteDevice(HANDLE handle, const std::wstring& path) {
     IO_STATUS_BLOCK status{};
     DeviceInformation device{};
     if (static_cast<QueryVolumeFunction>(ntFunctions().queryVolume)(handle, &status, &device, sizeof(device),
@@ -174,7 +194,6 @@ bool isOnRemoteDevice(HANDLE handle) {
         ((device.characteristics & remoteDevice) != 0 || device.deviceType == networkFileSystemDevice)) {
         return true;
     }
-    const std::wstring path = finalPathOf(handle);
     if (path.rfind(L"\\\\", 0) == 0 && path.rfind(L"\\\\?\\", 0) != 0) {
         return true;  // \\server\share
     }
@@ -236,6 +255,7 @@ HeldFolder HeldFolder::open(const std::wstring& path, FinalPathFunction getFinal
     }
     folder.path_ = finalPathOf(folder.handle_.get(), getFinalPath);
     folder.ntPath_ = ntPathOf(folder.handle_.get(), getFinalPath);
+    folder.pathIsFinal_ = !folder.path_.empty();
     if (folder.path_.empty() && !folder.ntPath_.empty()) {
         // A volume the mount manager doesn't know: paths go by the name it was opened by, and what matters is
         // checked by kernel names.

@@ -43,9 +43,9 @@ bool identityOf(HANDLE handle, FileIdentity& identity);
 // INVALID_FILE_ATTRIBUTES when they can't be read.
 DWORD attributesOf(HANDLE handle);
 
-// True when what the handle names lies on a remote device: a network redirector, a UNC final path, or a drive
-// the system reports as remote.
-bool isOnRemoteDevice(HANDLE handle);
+// True when what the handle names lies on a remote device: a network redirector, a UNC final path (finalPath,
+// as finalPathOf gives it), or a drive the system reports as remote.
+bool isOnRemoteDevice(HANDLE handle, const std::wstring& finalPath);
 // True when the handle's volume keeps access lists (FILE_PERSISTENT_ACLS): FAT and exFAT don't, so a
 // descriptor handed to them protects nothing.
 bool keepsAccessLists(HANDLE handle);
@@ -64,6 +64,19 @@ struct OpenRequest {
     ULONG options;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
 };
+
+// How the entries of a folder are known to be what their names say: by final path where the folder has one
+// (the query every system answers quickly), else (a volume the mount manager doesn't know) by kernel name.
+struct FolderNames {
+    std::wstring path;
+    std::wstring ntPath;  // set where path is not a final path
+    // The names of the entry name inside this folder.
+    FolderNames inside(const std::wstring& name) const;
+};
+// The names of the folder that the handle holds, path being where it was reached.
+FolderNames namesOf(HANDLE folder, const std::wstring& path);
+// True when the handle names the entry name of the folder, and not (say) what a link there points to.
+bool namesEntry(HANDLE handle, const FolderNames& folder, const std::wstring& name);
 
 // The error of an open that asked not to wait for another's opportunistic lock (FILE_COMPLETE_IF_OPLOCKED)
 // and found one being broken.
@@ -98,12 +111,15 @@ public:
     const std::wstring& path() const { return path_; }
     // The kernel's name of the held folder (ntPathOf); empty when it can't be had.
     const std::wstring& ntPath() const { return ntPath_; }
+    // How its entries are known to be what their names say.
+    FolderNames names() const { return {path_, pathIsFinal_ ? std::wstring() : ntPath_}; }
     DWORD error() const { return error_; }
 
 private:
     WinAutoHandle<HANDLE> handle_;
     std::wstring path_;
     std::wstring ntPath_;
+    bool pathIsFinal_ = false;
     DWORD error_ = ERROR_SUCCESS;
 };
 

@@ -62,34 +62,22 @@ bool deleteClassically(HANDLE handle, const std::wstring& path, SetInformationFu
 struct Level {
     WinAutoHandle<HANDLE> owned;
     HANDLE handle = nullptr;
-    std::wstring path;
-    std::wstring ntPath;
+    FolderNames names;
     std::vector<FolderEntry> entries;
     std::size_t next = 0;
     std::size_t leftBefore = 0;  // what was left before this folder's entries were walked
 };
 
-bool startLevel(Level& level) {
-    level.ntPath = ntPathOf(level.handle);
-    return listFolder(level.handle, level.entries);
-}
-
-// Opened as a link, a link's kernel name is its own. Any other name means the system followed it.
-bool isNamed(HANDLE handle, const std::wstring& folderNtPath, const std::wstring& name) {
-    return !folderNtPath.empty() &&
-           tstrings::equals(ntPathOf(handle), joinPath(folderNtPath, name), tstrings::IGNORE_CASE);
-}
-
 void finishLevel(Level& level, std::vector<std::wstring>& left) {
     if (left.size() != level.leftBefore) {
         return;  // what is left inside is named already
     }
-    if (!deleteByHandle(level.handle, level.path)) {
-        left.push_back(level.path);
+    if (!deleteByHandle(level.handle, level.names.path)) {
+        left.push_back(level.names.path);
         return;
     }
     level.owned.reset();
-    KRO_LOG(TRACE, "Deleted [" << level.path << "] directory");
+    KRO_LOG(TRACE, "Deleted [" << level.names.path << "] directory");
 }
 
 // Walks the tree depth first with a stack of its own: a deep tree costs memory, never the thread's stack.
@@ -97,8 +85,8 @@ void removeTree(HANDLE folder, const std::wstring& folderPath, const RemovalLimi
                 std::vector<std::wstring>& left) {
     std::vector<Level> stack(1);
     stack[0].handle = folder;
-    stack[0].path = folderPath;
-    if (!startLevel(stack[0])) {
+    stack[0].names = namesOf(folder, folderPath);
+    if (!listFolder(folder, stack[0].entries)) {
         left.push_back(folderPath);
         return;
     }
@@ -113,7 +101,7 @@ void removeTree(HANDLE folder, const std::wstring& folderPath, const RemovalLimi
         }
         Level& top = stack.back();
         const FolderEntry& entry = top.entries[top.next++];
-        const std::wstring path = joinPath(top.path, entry.name);
+        const std::wstring path = joinPath(top.names.path, entry.name);
         if (GetTickCount64() >= limits.deadline) {
             left.push_back(path);
             continue;
@@ -130,7 +118,8 @@ void removeTree(HANDLE folder, const std::wstring& folderPath, const RemovalLimi
             }
             continue;
         }
-        if (!isNamed(handle.get(), top.ntPath, entry.name)) {
+        // Opened as a link, a link's name is its own. Any other name means the system followed it.
+        if (!namesEntry(handle.get(), top.names, entry.name)) {
             left.push_back(path);
             continue;
         }
@@ -141,9 +130,9 @@ void removeTree(HANDLE folder, const std::wstring& folderPath, const RemovalLimi
             Level inner;
             inner.owned = std::move(handle);
             inner.handle = inner.owned.get();
-            inner.path = path;
+            inner.names = top.names.inside(entry.name);
             inner.leftBefore = left.size();
-            if (stack.size() > limits.maxDepth || !startLevel(inner)) {
+            if (stack.size() > limits.maxDepth || !listFolder(inner.handle, inner.entries)) {
                 left.push_back(path);
                 continue;
             }

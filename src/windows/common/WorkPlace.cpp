@@ -60,7 +60,7 @@ VolumeFacts factsOf(const FileUtils::HeldFolder& folder) {
     facts.held = folder.isHeld();
     facts.error = folder.error();
     if (facts.held) {
-        facts.remote = FileUtils::isOnRemoteDevice(folder.handle());
+        facts.remote = FileUtils::isOnRemoteDevice(folder.handle(), folder.path());
         facts.accessLists = FileUtils::keepsAccessLists(folder.handle());
         facts.kernelNamed = !folder.ntPath().empty() && !folder.path().empty();
     }

@@ -67,8 +67,7 @@ void removeLeftovers(const FileUtils::HeldFolder& folder) {
                                           FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_DIRECTORY_FILE, error);
             // Held by a running launcher, gone meanwhile, locked, a link the system followed, or not ours.
             if (directory.owned() && !FileUtils::isLink(directory.get()) &&
-                tstrings::equals(FileUtils::ntPathOf(directory.get()),
-                                 FileUtils::joinPath(folder.ntPath(), entry.name), tstrings::IGNORE_CASE) &&
+                FileUtils::namesEntry(directory.get(), folder.names(), entry.name) &&
                 isOurs(directory.get(), model)) {
                 const std::wstring path = FileUtils::joinPath(folder.path(), entry.name);
                 if (FileUtils::removeOpened(directory, path, limits).empty()) {

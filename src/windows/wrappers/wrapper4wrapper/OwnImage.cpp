@@ -68,7 +68,7 @@ OwnImage OwnImage::hold() {
         image.same = isRunningImage(image.file.get());
         const std::wstring path = FileUtils::finalPathOf(image.file.get());
         image.path_ = path.empty() ? FileUtils::withoutLongPathPrefix(image.startedAs) : path;
-        image.remote = FileUtils::isOnRemoteDevice(image.file.get());
+        image.remote = FileUtils::isOnRemoteDevice(image.file.get(), path);
     } catch (const std::exception&) {
         image.same = false;  // reported by verify(): the file held can't be shown to be the image
     }
