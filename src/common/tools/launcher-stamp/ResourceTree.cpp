@@ -3,6 +3,7 @@
 #include <cstring>
 #include <type_traits>
 
+#include "ImageFormat.h"
 #include "Layout.h"
 #include "StampError.h"
 
@@ -10,8 +11,8 @@ namespace stamp {
 
 namespace {
 
-constexpr DWORD SUBDIRECTORY_FLAG = 0x80000000u;
-constexpr DWORD NAME_FLAG = 0x80000000u;
+constexpr std::uint32_t SUBDIRECTORY_FLAG = 0x80000000u;
+constexpr std::uint32_t NAME_FLAG = 0x80000000u;
 // Every leaf and every table starts on eight bytes, as resource compilers place them.
 constexpr std::uint64_t LEAF_ALIGNMENT = 8;
 // Far more entries than any launcher has.
@@ -19,30 +20,30 @@ constexpr std::uint32_t ENTRY_LIMIT = 65536;
 
 class SectionReader {
 public:
-    SectionReader(const InputFile& file, std::uint64_t offset, std::uint32_t size, std::uint32_t rva)
+    SectionReader(const InputBytes& file, std::uint64_t offset, std::uint32_t size, std::uint32_t rva)
         : file_(file), offset_(offset), size_(size), rva_(rva) {}
 
     // Reads the directory at offset (from the section's start) and everything below it.
     template <class Node>
     void readDirectory(std::uint32_t offset, Node& node) {
-        IMAGE_RESOURCE_DIRECTORY directory{};
+        image::ResourceDirectory directory{};
         read(offset, &directory, sizeof directory);
         const std::uint32_t count =
-            static_cast<std::uint32_t>(directory.NumberOfNamedEntries) + directory.NumberOfIdEntries;
+            static_cast<std::uint32_t>(directory.numberOfNamedEntries) + directory.numberOfIdEntries;
         // Directories may share entries, or point back at each other: counted before anything is read, the
         // entries keep a crafted section from making the tree, or the work, grow without end.
         entriesRead_ += count;
         if (entriesRead_ > ENTRY_LIMIT) {
             malformed();
         }
-        std::vector<IMAGE_RESOURCE_DIRECTORY_ENTRY> entries(count);
+        std::vector<image::ResourceDirectoryEntry> entries(count);
         if (count != 0) {
-            read(offset + sizeof directory, entries.data(), count * sizeof(IMAGE_RESOURCE_DIRECTORY_ENTRY));
+            read(offset + sizeof directory, entries.data(), count * sizeof(image::ResourceDirectoryEntry));
         }
-        for (const IMAGE_RESOURCE_DIRECTORY_ENTRY& entry : entries) {
-            const ResourceId id = idOf(entry.Name);
-            const bool isDirectory = (entry.OffsetToData & SUBDIRECTORY_FLAG) != 0;
-            const std::uint32_t target = entry.OffsetToData & ~SUBDIRECTORY_FLAG;
+        for (const image::ResourceDirectoryEntry& entry : entries) {
+            const ResourceId id = idOf(entry.name);
+            const bool isDirectory = (entry.offsetToData & SUBDIRECTORY_FLAG) != 0;
+            const std::uint32_t target = entry.offsetToData & ~SUBDIRECTORY_FLAG;
             if constexpr (std::is_same_v<Node, LanguageMap>) {
                 if (isDirectory) {
                     malformed();
@@ -58,36 +59,36 @@ public:
     }
 
 private:
-    ResourceId idOf(DWORD name) {
+    ResourceId idOf(std::uint32_t name) {
         if ((name & NAME_FLAG) == 0) {
             if (name > 0xFFFF) {
                 malformed();
             }
-            return static_cast<WORD>(name);
+            return static_cast<std::uint16_t>(name);
         }
-        WORD length = 0;
+        std::uint16_t length = 0;
         read(name & ~NAME_FLAG, &length, sizeof length);
-        use(length * sizeof(wchar_t));
-        std::wstring text(length, L'\0');
+        use(length * sizeof(char16_t));
+        std::u16string text(length, L'\0');
         if (length != 0) {
-            read((name & ~NAME_FLAG) + sizeof length, text.data(), length * sizeof(wchar_t));
+            read((name & ~NAME_FLAG) + sizeof length, text.data(), length * sizeof(char16_t));
         }
         return text;
     }
 
     ResourceData readLeaf(std::uint32_t offset) {
-        IMAGE_RESOURCE_DATA_ENTRY entry{};
+        image::ResourceDataEntry entry{};
         read(offset, &entry, sizeof entry);
-        if (entry.OffsetToData < rva_ || entry.OffsetToData - rva_ > size_ ||
-            entry.Size > size_ - (entry.OffsetToData - rva_)) {
+        if (entry.offsetToData < rva_ || entry.offsetToData - rva_ > size_ ||
+            entry.size > size_ - (entry.offsetToData - rva_)) {
             malformed();
         }
-        use(entry.Size);
+        use(entry.size);
         ResourceData leaf;
         leaf.file = &file_;
-        leaf.offset = offset_ + (entry.OffsetToData - rva_);
-        leaf.size = entry.Size;
-        leaf.codePage = entry.CodePage;
+        leaf.offset = offset_ + (entry.offsetToData - rva_);
+        leaf.size = entry.size;
+        leaf.codePage = entry.codePage;
         return leaf;
     }
 
@@ -95,7 +96,7 @@ private:
         if (offset > size_ || size > size_ - offset) {
             malformed();
         }
-        file_.readInto(offset_ + offset, buffer, static_cast<DWORD>(size));
+        file_.readInto(offset_ + offset, buffer, size);
     }
 
     // Leaves and names lie in the section side by side, each byte used once: together they can't exceed it.
@@ -109,7 +110,7 @@ private:
 
     [[noreturn]] void malformed() const { throw notOurLauncher(file_.path(), "its resources are malformed"); }
 
-    const InputFile& file_;
+    const InputBytes& file_;
     std::uint64_t offset_;
     std::uint32_t size_;
     std::uint32_t rva_;
@@ -131,11 +132,11 @@ public:
             }
         }
         dataEntriesOffset_ = directories;
-        namesOffset_ = dataEntriesOffset_ + leafCount_ * sizeof(IMAGE_RESOURCE_DATA_ENTRY);
+        namesOffset_ = dataEntriesOffset_ + leafCount_ * sizeof(image::ResourceDataEntry);
         std::uint64_t namesSize = 0;
         forEachId([&](const ResourceId& id) {
-            if (const auto* text = std::get_if<std::wstring>(&id)) {
-                namesSize += sizeof(WORD) + text->size() * sizeof(wchar_t);
+            if (const auto* text = std::get_if<std::u16string>(&id)) {
+                namesSize += sizeof(std::uint16_t) + text->size() * sizeof(char16_t);
             }
         });
         tables_.resize(static_cast<std::size_t>(alignUp(namesOffset_ + namesSize, LEAF_ALIGNMENT)));
@@ -169,10 +170,10 @@ public:
         for (const auto& [at, languages] : languageDirectories) {
             putDirectory(at, *languages, [&](const ResourceData& leaf) {
                 leafOffset = alignUp(leafOffset, LEAF_ALIGNMENT);
-                IMAGE_RESOURCE_DATA_ENTRY entry{};
-                entry.OffsetToData = static_cast<DWORD>(sectionRva + leafOffset);
-                entry.Size = static_cast<DWORD>(leaf.length());
-                entry.CodePage = leaf.codePage;
+                image::ResourceDataEntry entry{};
+                entry.offsetToData = static_cast<std::uint32_t>(sectionRva + leafOffset);
+                entry.size = static_cast<std::uint32_t>(leaf.length());
+                entry.codePage = leaf.codePage;
                 put(nextDataEntry, &entry, sizeof entry);
                 leaves.emplace_back(leafOffset, &leaf);
                 leafOffset += leaf.length();
@@ -189,7 +190,7 @@ public:
 private:
     template <class Map>
     static std::uint64_t directorySize(const Map& map) {
-        return sizeof(IMAGE_RESOURCE_DIRECTORY) + map.size() * sizeof(IMAGE_RESOURCE_DIRECTORY_ENTRY);
+        return sizeof(image::ResourceDirectory) + map.size() * sizeof(image::ResourceDirectoryEntry);
     }
 
     template <class Visit>
@@ -208,36 +209,36 @@ private:
     // Writes the directory of map at offset; target(child) places the child and returns the entry's target.
     template <class Map, class Target>
     void putDirectory(std::uint64_t offset, const Map& map, Target target) {
-        IMAGE_RESOURCE_DIRECTORY directory{};
+        image::ResourceDirectory directory{};
         for (const auto& child : map) {
-            if (std::holds_alternative<std::wstring>(child.first)) {
-                ++directory.NumberOfNamedEntries;
+            if (std::holds_alternative<std::u16string>(child.first)) {
+                ++directory.numberOfNamedEntries;
             } else {
-                ++directory.NumberOfIdEntries;
+                ++directory.numberOfIdEntries;
             }
         }
         put(offset, &directory, sizeof directory);
         std::uint64_t entryOffset = offset + sizeof directory;
         for (const auto& [id, child] : map) {
-            IMAGE_RESOURCE_DIRECTORY_ENTRY entry{};
-            entry.Name = nameOf(id);
-            entry.OffsetToData = static_cast<DWORD>(target(child));
+            image::ResourceDirectoryEntry entry{};
+            entry.name = nameOf(id);
+            entry.offsetToData = static_cast<std::uint32_t>(target(child));
             put(entryOffset, &entry, sizeof entry);
             entryOffset += sizeof entry;
         }
     }
 
-    DWORD nameOf(const ResourceId& id) {
-        if (const WORD* number = std::get_if<WORD>(&id)) {
+    std::uint32_t nameOf(const ResourceId& id) {
+        if (const std::uint16_t* number = std::get_if<std::uint16_t>(&id)) {
             return *number;
         }
-        const std::wstring& text = std::get<std::wstring>(id);
+        const std::u16string& text = std::get<std::u16string>(id);
         const std::uint64_t at = nextName_;
-        const WORD length = static_cast<WORD>(text.size());
+        const std::uint16_t length = static_cast<std::uint16_t>(text.size());
         put(nextName_, &length, sizeof length);
-        put(nextName_ + sizeof length, text.data(), text.size() * sizeof(wchar_t));
-        nextName_ += sizeof length + text.size() * sizeof(wchar_t);
-        return static_cast<DWORD>(at) | NAME_FLAG;
+        put(nextName_ + sizeof length, text.data(), text.size() * sizeof(char16_t));
+        nextName_ += sizeof length + text.size() * sizeof(char16_t);
+        return static_cast<std::uint32_t>(at) | NAME_FLAG;
     }
 
     void put(std::uint64_t offset, const void* data, std::size_t size) {
@@ -262,7 +263,7 @@ ResourceData ResourceData::inMemory(std::vector<std::uint8_t> bytes) {
     return data;
 }
 
-ResourceData ResourceData::inFile(const InputFile& file) {
+ResourceData ResourceData::inFile(const InputBytes& file) {
     ResourceData data;
     data.file = &file;
     data.size = static_cast<std::uint32_t>(file.size());
@@ -273,7 +274,7 @@ std::vector<std::uint8_t> ResourceData::load() const {
     return file != nullptr ? file->read(offset, size) : bytes;
 }
 
-ResourceTree readResourceTree(const InputFile& file, std::uint64_t sectionOffset, std::uint32_t sectionSize,
+ResourceTree readResourceTree(const InputBytes& file, std::uint64_t sectionOffset, std::uint32_t sectionSize,
                               std::uint32_t sectionRva) {
     ResourceTree tree;
     SectionReader(file, sectionOffset, sectionSize, sectionRva).readDirectory(0, tree);

@@ -3,24 +3,24 @@
 // the sections behind it, which only the base relocations may be.
 #pragma once
 
-#include <windows.h>
-
 #include <cstdint>
 #include <vector>
 
-#include "StampFiles.h"
+#include "ImageFormat.h"
+#include "InputBytes.h"
+#include "OutputFile.h"
 
 namespace stamp {
 
 class PeImage {
 public:
     // Reads and checks the headers. An image the tool can't rewrite is BadInput naming role.
-    explicit PeImage(const InputFile& file);
+    explicit PeImage(const InputBytes& file);
 
-    std::uint32_t resourceRva() const { return sections_[resourceIndex_].VirtualAddress; }
+    std::uint32_t resourceRva() const { return sections_[resourceIndex_].virtualAddress; }
     // The resource section's bytes in the file.
-    std::uint64_t resourceOffset() const { return sections_[resourceIndex_].PointerToRawData; }
-    std::uint32_t resourceSize() const { return sections_[resourceIndex_].SizeOfRawData; }
+    std::uint64_t resourceOffset() const { return sections_[resourceIndex_].pointerToRawData; }
+    std::uint32_t resourceSize() const { return sections_[resourceIndex_].sizeOfRawData; }
     // True when the image carries a signature (a certificate table), which rewriting drops.
     bool isSigned() const;
 
@@ -39,20 +39,20 @@ public:
 private:
     struct Plan {
         std::vector<std::uint8_t> headers;
-        std::vector<IMAGE_SECTION_HEADER> sections;
+        std::vector<image::SectionHeader> sections;
     };
 
     Plan planFor(std::uint64_t resourceSize) const;
     void writeRest(OutputFile& out, const Plan& plan) const;
-    std::uint64_t headerSize() const { return nt_.OptionalHeader.SizeOfHeaders; }
+    std::uint64_t headerSize() const { return nt_.optionalHeader.sizeOfHeaders; }
     std::uint64_t checksumOffset() const;
     [[noreturn]] void reject(const char* why) const;
 
-    const InputFile& file_;
+    const InputBytes& file_;
     std::vector<std::uint8_t> headers_;
     std::uint32_t ntOffset_ = 0;
-    IMAGE_NT_HEADERS64 nt_{};
-    std::vector<IMAGE_SECTION_HEADER> sections_;
+    image::NtHeaders64 nt_{};
+    std::vector<image::SectionHeader> sections_;
     std::size_t sectionTableOffset_ = 0;
     std::size_t resourceIndex_ = 0;
 };

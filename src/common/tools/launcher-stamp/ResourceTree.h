@@ -3,38 +3,37 @@
 // is copied through, never held.
 #pragma once
 
-#include <windows.h>
-
 #include <cstdint>
 #include <map>
 #include <string>
 #include <variant>
 #include <vector>
 
-#include "StampFiles.h"
+#include "InputBytes.h"
+#include "OutputFile.h"
 
 namespace stamp {
 
 // A resource's type, name or language: a text or a number. Texts sort before numbers, as the section stores
 // them.
-using ResourceId = std::variant<std::wstring, WORD>;
+using ResourceId = std::variant<std::u16string, std::uint16_t>;
 
 // The numbered resource types the tool edits.
-constexpr WORD TYPE_ICON = 3;
-constexpr WORD TYPE_RCDATA = 10;
-constexpr WORD TYPE_GROUP_ICON = 14;
-constexpr WORD TYPE_VERSION = 16;
+constexpr std::uint16_t TYPE_ICON = 3;
+constexpr std::uint16_t TYPE_RCDATA = 10;
+constexpr std::uint16_t TYPE_GROUP_ICON = 14;
+constexpr std::uint16_t TYPE_VERSION = 16;
 
 struct ResourceData {
     // Either bytes in memory, or size bytes of file from offset.
     std::vector<std::uint8_t> bytes;
-    const InputFile* file = nullptr;
+    const InputBytes* file = nullptr;
     std::uint64_t offset = 0;
     std::uint32_t size = 0;
-    DWORD codePage = 0;
+    std::uint32_t codePage = 0;
 
     static ResourceData inMemory(std::vector<std::uint8_t> bytes);
-    static ResourceData inFile(const InputFile& file);
+    static ResourceData inFile(const InputBytes& file);
     std::uint64_t length() const { return file != nullptr ? size : bytes.size(); }
     // The bytes themselves, for the small resources the tool edits.
     std::vector<std::uint8_t> load() const;
@@ -46,7 +45,7 @@ using ResourceTree = std::map<ResourceId, NameMap>;
 
 // Reads the tree of the resource section that starts at sectionOffset in file and at sectionRva in memory.
 // A malformed section is BadInput.
-ResourceTree readResourceTree(const InputFile& file, std::uint64_t sectionOffset, std::uint32_t sectionSize,
+ResourceTree readResourceTree(const InputBytes& file, std::uint64_t sectionOffset, std::uint32_t sectionSize,
                               std::uint32_t sectionRva);
 
 // A resource section laid out for one place in memory: its size, and its bytes written on demand.

@@ -12,18 +12,19 @@
 namespace stamp {
 
 struct StampOptions {
-    std::wstring launcher;
-    std::wstring payload;
-    std::wstring output;
-    std::wstring icon;  // empty: the launcher's icon stays
-    std::vector<std::pair<std::wstring, std::wstring>> versionStrings;
+    std::string launcher;
+    std::string payload;
+    std::string output;
+    std::string icon;  // empty: the launcher's icon stays
+    std::vector<std::pair<std::u16string, std::u16string>> versionStrings;
     std::optional<VersionQuad> fileVersion;
     std::optional<VersionQuad> productVersion;
     bool force = false;  // replace an existing output
 };
 
 struct StampReport {
-    bool signatureDropped = false;
+    bool signatureDropped = false;  // LAUNCHER was signed
+    bool payloadSigned = false;     // PAYLOAD carries an Authenticode signature
     std::uint64_t outputSize = 0;
 };
 

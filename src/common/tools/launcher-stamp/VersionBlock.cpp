@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "ImageFormat.h"
 #include "Layout.h"
 #include "StampError.h"
 
@@ -12,11 +13,11 @@ namespace {
 
 // Each node: its length, its value's length (in characters for text), its type, its key with a terminating
 // zero, its value and its children, each of the last three starting on four bytes.
-constexpr std::size_t NODE_HEADER = 3 * sizeof(WORD);
-constexpr WORD TEXT_TYPE = 1;
-constexpr DWORD FIXED_SIGNATURE = 0xFEEF04BD;
-constexpr std::size_t FILE_VERSION_OFFSET = offsetof(VS_FIXEDFILEINFO, dwFileVersionMS);
-constexpr std::size_t PRODUCT_VERSION_OFFSET = offsetof(VS_FIXEDFILEINFO, dwProductVersionMS);
+constexpr std::size_t NODE_HEADER = 3 * sizeof(std::uint16_t);
+constexpr std::uint16_t TEXT_TYPE = 1;
+constexpr std::uint32_t FIXED_SIGNATURE = 0xFEEF04BD;
+constexpr std::size_t FILE_VERSION_OFFSET = offsetof(image::FixedFileInfo, fileVersionMS);
+constexpr std::size_t PRODUCT_VERSION_OFFSET = offsetof(image::FixedFileInfo, productVersionMS);
 
 constexpr std::size_t NODE_ALIGNMENT = 4;
 // A version block has a fixed shape: the root, its file-info blocks, their tables (or Var entries), the
@@ -28,39 +29,39 @@ std::size_t alignNode(std::size_t offset) {
 }
 
 [[noreturn]] void malformed(const char* why = "its version block is malformed") {
-    throw BadInput(tstrings::TextBuilder() << "LAUNCHER is not one of our launchers: " << why);
+    throw BadInput(std::string("LAUNCHER is not one of our launchers: ") + why);
 }
 
-std::vector<std::uint8_t> encodeText(const std::wstring& text) {
-    std::vector<std::uint8_t> bytes((text.size() + 1) * sizeof(wchar_t));
+std::vector<std::uint8_t> encodeText(const std::u16string& text) {
+    std::vector<std::uint8_t> bytes((text.size() + 1) * sizeof(char16_t));
     std::memcpy(bytes.data(), text.c_str(), bytes.size());
     return bytes;
 }
 
-std::wstring decodeText(const std::vector<std::uint8_t>& bytes) {
-    std::wstring text(bytes.size() / sizeof(wchar_t), L'\0');
-    std::memcpy(text.data(), bytes.data(), text.size() * sizeof(wchar_t));
-    return text.substr(0, text.find(L'\0'));
+std::u16string decodeText(const std::vector<std::uint8_t>& bytes) {
+    std::u16string text(bytes.size() / sizeof(char16_t), u'\0');
+    std::memcpy(text.data(), bytes.data(), text.size() * sizeof(char16_t));
+    return text.substr(0, text.find(u'\0'));
 }
 
 }  // namespace
 
-std::optional<VersionQuad> parseVersionQuad(const std::wstring& text) {
+std::optional<VersionQuad> parseVersionQuad(const std::string& text) {
     VersionQuad version{};
     std::size_t at = 0;
     for (std::size_t part = 0; part < version.size(); ++part) {
-        if (part != 0 && (at >= text.size() || text[at++] != L'.')) {
+        if (part != 0 && (at >= text.size() || text[at++] != '.')) {
             return std::nullopt;
         }
         std::uint32_t number = 0;
         const std::size_t start = at;
-        while (at < text.size() && text[at] >= L'0' && text[at] <= L'9' && at - start < 5) {
-            number = number * 10 + static_cast<std::uint32_t>(text[at++] - L'0');
+        while (at < text.size() && text[at] >= '0' && text[at] <= '9' && at - start < 5) {
+            number = number * 10 + static_cast<std::uint32_t>(text[at++] - '0');
         }
         if (at == start || number > 0xFFFF) {
             return std::nullopt;
         }
-        version[part] = static_cast<WORD>(number);
+        version[part] = static_cast<std::uint16_t>(number);
     }
     if (at != text.size()) {
         return std::nullopt;
@@ -68,16 +69,16 @@ std::optional<VersionQuad> parseVersionQuad(const std::wstring& text) {
     return version;
 }
 
-std::wstring toText(const VersionQuad& version) {
-    return (tstrings::TextBuilder() << version[0] << "." << version[1] << "." << version[2] << "."
-                                    << version[3])
-        .str();
+std::u16string toText(const VersionQuad& version) {
+    const std::string text = std::to_string(version[0]) + "." + std::to_string(version[1]) + "." +
+                             std::to_string(version[2]) + "." + std::to_string(version[3]);
+    return std::u16string(text.begin(), text.end());
 }
 
 VersionBlock::VersionBlock(const std::vector<std::uint8_t>& bytes) {
     root_ = parseNode(bytes, 0, bytes.size(), 0);
-    if (root_.key != L"VS_VERSION_INFO" || root_.value.size() < sizeof(VS_FIXEDFILEINFO) ||
-        fieldAt<DWORD>(root_.value, 0) != FIXED_SIGNATURE) {
+    if (root_.key != u"VS_VERSION_INFO" || root_.value.size() < sizeof(image::FixedFileInfo) ||
+        fieldAt<std::uint32_t>(root_.value, 0) != FIXED_SIGNATURE) {
         malformed();
     }
 }
@@ -90,27 +91,27 @@ VersionBlock::Node VersionBlock::parseNode(const std::vector<std::uint8_t>& byte
     if (offset + NODE_HEADER > end) {
         malformed();
     }
-    const std::size_t length = fieldAt<WORD>(bytes, offset);
-    const std::size_t valueLength = fieldAt<WORD>(bytes, offset + 2);
+    const std::size_t length = fieldAt<std::uint16_t>(bytes, offset);
+    const std::size_t valueLength = fieldAt<std::uint16_t>(bytes, offset + 2);
     Node node;
-    node.type = fieldAt<WORD>(bytes, offset + 4);
+    node.type = fieldAt<std::uint16_t>(bytes, offset + 4);
     const std::size_t nodeEnd = offset + length;
     if (length < NODE_HEADER || nodeEnd > end) {
         malformed();
     }
     std::size_t at = offset + NODE_HEADER;
-    for (;; at += sizeof(wchar_t)) {
-        if (at + sizeof(wchar_t) > nodeEnd) {
+    for (;; at += sizeof(char16_t)) {
+        if (at + sizeof(char16_t) > nodeEnd) {
             malformed();
         }
-        const WORD unit = fieldAt<WORD>(bytes, at);
+        const std::uint16_t unit = fieldAt<std::uint16_t>(bytes, at);
         if (unit == 0) {
             break;
         }
-        node.key.push_back(static_cast<wchar_t>(unit));
+        node.key.push_back(static_cast<char16_t>(unit));
     }
-    at = alignNode(at + sizeof(wchar_t));
-    const std::size_t valueSize = node.type == TEXT_TYPE ? valueLength * sizeof(wchar_t) : valueLength;
+    at = alignNode(at + sizeof(char16_t));
+    const std::size_t valueSize = node.type == TEXT_TYPE ? valueLength * sizeof(char16_t) : valueLength;
     if (valueSize != 0) {
         if (at + valueSize > nodeEnd) {
             malformed();
@@ -120,7 +121,7 @@ VersionBlock::Node VersionBlock::parseNode(const std::vector<std::uint8_t>& byte
     }
     while (at < nodeEnd) {
         node.children.push_back(parseNode(bytes, at, nodeEnd, level + 1));
-        at = alignNode(at + fieldAt<WORD>(bytes, at));
+        at = alignNode(at + fieldAt<std::uint16_t>(bytes, at));
     }
     return node;
 }
@@ -133,11 +134,11 @@ std::vector<std::uint8_t> VersionBlock::serialize() const {
 
 void VersionBlock::putNode(const Node& node, std::vector<std::uint8_t>& out) {
     const std::size_t start = out.size();
-    const WORD valueLength =
-        static_cast<WORD>(node.type == TEXT_TYPE ? node.value.size() / sizeof(wchar_t) : node.value.size());
-    appendField<WORD>(out, 0);  // the length, known at the end
-    appendField<WORD>(out, valueLength);
-    appendField<WORD>(out, node.type);
+    const std::uint16_t valueLength = static_cast<std::uint16_t>(
+        node.type == TEXT_TYPE ? node.value.size() / sizeof(char16_t) : node.value.size());
+    appendField<std::uint16_t>(out, 0);  // the length, known at the end
+    appendField<std::uint16_t>(out, valueLength);
+    appendField<std::uint16_t>(out, node.type);
     const std::vector<std::uint8_t> key = encodeText(node.key);
     out.insert(out.end(), key.begin(), key.end());
     out.resize(alignNode(out.size()));
@@ -148,9 +149,9 @@ void VersionBlock::putNode(const Node& node, std::vector<std::uint8_t>& out) {
     }
     const std::size_t length = out.size() - start;
     if (length > 0xFFFF) {
-        throw BadInput(tstrings::TextBuilder() << "the version strings are too long");
+        throw BadInput("the version strings are too long");
     }
-    const WORD lengthWord = static_cast<WORD>(length);
+    const std::uint16_t lengthWord = static_cast<std::uint16_t>(length);
     std::memcpy(out.data() + start, &lengthWord, sizeof lengthWord);
 }
 
@@ -158,7 +159,7 @@ template <class Root>
 auto VersionBlock::stringTables(Root& root) {
     std::vector<decltype(&root)> tables;
     for (auto& child : root.children) {
-        if (child.key == L"StringFileInfo") {
+        if (child.key == u"StringFileInfo") {
             for (auto& table : child.children) {
                 tables.push_back(&table);
             }
@@ -167,7 +168,7 @@ auto VersionBlock::stringTables(Root& root) {
     return tables;
 }
 
-std::optional<std::wstring> VersionBlock::string(const std::wstring& key) const {
+std::optional<std::u16string> VersionBlock::string(const std::u16string& key) const {
     const auto tables = stringTables(root_);
     if (!tables.empty()) {
         for (const Node& entry : tables.front()->children) {
@@ -179,7 +180,7 @@ std::optional<std::wstring> VersionBlock::string(const std::wstring& key) const 
     return std::nullopt;
 }
 
-void VersionBlock::setString(const std::wstring& key, const std::wstring& value) {
+void VersionBlock::setString(const std::u16string& key, const std::u16string& value) {
     for (Node* table : stringTables(root_)) {
         Node* found = nullptr;
         for (Node& entry : table->children) {
@@ -197,9 +198,36 @@ void VersionBlock::setString(const std::wstring& key, const std::wstring& value)
 }
 
 void VersionBlock::setFixed(std::size_t offset, const VersionQuad& version) {
-    const DWORD numbers[] = {static_cast<DWORD>(version[0]) << 16 | version[1],
-                             static_cast<DWORD>(version[2]) << 16 | version[3]};
+    const std::uint32_t numbers[] = {static_cast<std::uint32_t>(version[0]) << 16 | version[1],
+                                     static_cast<std::uint32_t>(version[2]) << 16 | version[3]};
     std::memcpy(root_.value.data() + offset, numbers, sizeof numbers);
+}
+
+VersionQuad VersionBlock::fixed(std::size_t offset) const {
+    const std::uint32_t high = fieldAt<std::uint32_t>(root_.value, offset);
+    const std::uint32_t low = fieldAt<std::uint32_t>(root_.value, offset + sizeof high);
+    return {static_cast<std::uint16_t>(high >> 16), static_cast<std::uint16_t>(high),
+            static_cast<std::uint16_t>(low >> 16), static_cast<std::uint16_t>(low)};
+}
+
+VersionQuad VersionBlock::fileVersion() const {
+    return fixed(FILE_VERSION_OFFSET);
+}
+
+VersionQuad VersionBlock::productVersion() const {
+    return fixed(PRODUCT_VERSION_OFFSET);
+}
+
+std::vector<VersionBlock::StringTable> VersionBlock::strings() const {
+    std::vector<StringTable> tables;
+    for (const Node* table : stringTables(root_)) {
+        StringTable& each = tables.emplace_back();
+        each.name = table->key;
+        for (const Node& entry : table->children) {
+            each.strings.emplace_back(entry.key, decodeText(entry.value));
+        }
+    }
+    return tables;
 }
 
 void VersionBlock::setFileVersion(const VersionQuad& version) {

@@ -1,0 +1,22 @@
+#include "InputBytes.h"
+
+#include "StampError.h"
+
+namespace stamp {
+
+std::vector<std::uint8_t> InputBytes::read(std::uint64_t offset, std::size_t size) const {
+    std::vector<std::uint8_t> bytes(size);
+    if (size != 0) {
+        readInto(offset, bytes.data(), size);
+    }
+    return bytes;
+}
+
+void InputBytes::readInto(std::uint64_t offset, void* buffer, std::size_t size) const {
+    if (offset > size_ || size > size_ - offset) {
+        throw BadInput(role_ + " '" + path_ + "' is truncated");
+    }
+    readAt(offset, buffer, size);
+}
+
+}  // namespace stamp

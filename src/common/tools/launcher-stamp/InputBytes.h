@@ -1,0 +1,39 @@
+// Bytes the tool reads at any offset: a file (StampFiles.h), or memory for the fuzz targets.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace stamp {
+
+class InputBytes {
+public:
+    virtual ~InputBytes() = default;
+    InputBytes(const InputBytes&) = delete;
+    InputBytes& operator=(const InputBytes&) = delete;
+
+    // The path (UTF-8) and the role that name the input in messages, for example "PAYLOAD".
+    const std::string& path() const { return path_; }
+    const std::string& role() const { return role_; }
+    std::uint64_t size() const { return size_; }
+    // size bytes from offset; a range past the end is BadInput ("ROLE 'path' is truncated").
+    std::vector<std::uint8_t> read(std::uint64_t offset, std::size_t size) const;
+    // Fills buffer with size bytes from offset; a range past the end is BadInput as for read().
+    void readInto(std::uint64_t offset, void* buffer, std::size_t size) const;
+
+protected:
+    InputBytes(std::string path, std::string role) : path_(std::move(path)), role_(std::move(role)) {}
+    void setSize(std::uint64_t size) { size_ = size; }
+
+private:
+    // Reads a range that lies within the input; a failed read throws (exit code 1).
+    virtual void readAt(std::uint64_t offset, void* buffer, std::size_t size) const = 0;
+
+    std::string path_;
+    std::string role_;
+    std::uint64_t size_ = 0;
+};
+
+}  // namespace stamp
