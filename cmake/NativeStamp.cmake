@@ -18,7 +18,7 @@ else()
     find_program(KRO_HOST_CXX NAMES c++ g++ clang++ NO_CMAKE_FIND_ROOT_PATH)
     if(KRO_HOST_CXX)
         include(ExternalProject)
-        set(native_build ${CMAKE_BINARY_DIR}/native-stamp)
+        set(native_build ${PROJECT_BINARY_DIR}/native-stamp)
         set(KRO_NATIVE_STAMP_FILE ${native_build}/bin/launcher-stamp)
         ExternalProject_Add(native-stamp
             SOURCE_DIR ${PROJECT_SOURCE_DIR}

@@ -12,10 +12,14 @@ std::vector<std::uint8_t> InputBytes::read(std::uint64_t offset, std::size_t siz
     return bytes;
 }
 
-void InputBytes::readInto(std::uint64_t offset, void* buffer, std::size_t size) const {
+void InputBytes::checkRange(std::uint64_t offset, std::uint64_t size) const {
     if (offset > size_ || size > size_ - offset) {
         throw BadInput(role_ + " '" + path_ + "' is truncated");
     }
+}
+
+void InputBytes::readInto(std::uint64_t offset, void* buffer, std::size_t size) const {
+    checkRange(offset, size);
     readAt(offset, buffer, size);
 }
 

@@ -18,10 +18,15 @@ public:
     const std::string& path() const { return path_; }
     const std::string& role() const { return role_; }
     std::uint64_t size() const { return size_; }
-    // size bytes from offset; a range past the end is BadInput ("ROLE 'path' is truncated").
+    // Throws BadInput ("ROLE 'path' is truncated") unless size bytes from offset lie within the input.
+    void checkRange(std::uint64_t offset, std::uint64_t size) const;
+    // size bytes from offset; a range past the end is BadInput as for checkRange().
     std::vector<std::uint8_t> read(std::uint64_t offset, std::size_t size) const;
-    // Fills buffer with size bytes from offset; a range past the end is BadInput as for read().
+    // Fills buffer with size bytes from offset; a range past the end is BadInput as for checkRange().
     void readInto(std::uint64_t offset, void* buffer, std::size_t size) const;
+    // All the bytes in place, valid while the input lives, where the system maps files (POSIX); null where it
+    // doesn't, and the caller reads them instead.
+    virtual const std::uint8_t* mapped() const { return nullptr; }
 
 protected:
     InputBytes(std::string path, std::string role) : path_(std::move(path)), role_(std::move(role)) {}

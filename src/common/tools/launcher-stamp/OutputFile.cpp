@@ -1,6 +1,7 @@
 #include "OutputFile.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "StampError.h"
 
@@ -37,6 +38,18 @@ void OutputFile::padTo(std::uint64_t position) {
 }
 
 void OutputFile::copyFrom(const InputBytes& input, std::uint64_t offset, std::uint64_t size) {
+    // A mapped input is written from where it lies, a chunk at a time so that the chunk the checksum has just
+    // read is still in the processor's cache when it is written.
+    if (const std::uint8_t* bytes = input.mapped()) {
+        input.checkRange(offset, size);
+        for (std::uint64_t done = 0; done < size;) {
+            const std::size_t chunk =
+                static_cast<std::size_t>(std::min<std::uint64_t>(size - done, COPY_CHUNK));
+            write(bytes + offset + done, chunk);
+            done += chunk;
+        }
+        return;
+    }
     std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(size, COPY_CHUNK)));
     while (size != 0) {
         const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(size, buffer.size()));
@@ -48,20 +61,31 @@ void OutputFile::copyFrom(const InputBytes& input, std::uint64_t offset, std::ui
 }
 
 // The image checksum adds the file as little-endian 16-bit words with end-around carry, then the length.
-// Summed a word at a time, which over 160 MB takes 16 ms against 57 ms a byte at a time (measured); a write
-// that starts at an odd position first completes the word the last one began.
+// That is the ones' complement sum, which comes out the same summed eight bytes at a time (2^16 leaves the
+// same remainder as 1 modulo 65535), a quarter of the additions of a word at a time. A write that starts at
+// an odd position first completes the word the last one began.
 void OutputFile::sum(const std::uint8_t* data, std::size_t size) {
     std::size_t i = 0;
     if (size != 0 && (position_ & 1) != 0) {
-        wordSum_ += static_cast<std::uint64_t>(data[0]) << 8;
+        addToSum(static_cast<std::uint64_t>(data[0]) << 8);
         i = 1;
     }
+    for (; i + sizeof(std::uint64_t) <= size; i += sizeof(std::uint64_t)) {
+        std::uint64_t eight = 0;
+        std::memcpy(&eight, data + i, sizeof eight);
+        addToSum(eight);
+    }
     for (; i + 1 < size; i += 2) {
-        wordSum_ += data[i] | static_cast<std::uint64_t>(data[i + 1]) << 8;
+        addToSum(data[i] | static_cast<std::uint64_t>(data[i + 1]) << 8);
     }
     if (i < size) {
-        wordSum_ += data[i];
+        addToSum(data[i]);
     }
+}
+
+void OutputFile::addToSum(std::uint64_t value) {
+    wordSum_ += value;
+    wordSum_ += wordSum_ < value ? 1 : 0;  // the carry out of 64 bits goes around
 }
 
 std::uint32_t OutputFile::imageChecksum() const {

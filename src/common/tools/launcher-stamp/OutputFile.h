@@ -33,6 +33,7 @@ public:
 
 private:
     void sum(const std::uint8_t* data, std::size_t size);
+    void addToSum(std::uint64_t value);
 
     PendingOutput& pending_;
     std::uint64_t position_ = 0;

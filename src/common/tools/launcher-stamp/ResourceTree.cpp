@@ -36,6 +36,7 @@ public:
         if (entriesRead_ > ENTRY_LIMIT) {
             malformed();
         }
+        use(sizeof directory + count * sizeof(image::ResourceDirectoryEntry));
         std::vector<image::ResourceDirectoryEntry> entries(count);
         if (count != 0) {
             read(offset + sizeof directory, entries.data(), count * sizeof(image::ResourceDirectoryEntry));
@@ -68,7 +69,7 @@ private:
         }
         std::uint16_t length = 0;
         read(name & ~NAME_FLAG, &length, sizeof length);
-        use(length * sizeof(char16_t));
+        use(sizeof length + length * sizeof(char16_t));
         std::u16string text(length, L'\0');
         if (length != 0) {
             read((name & ~NAME_FLAG) + sizeof length, text.data(), length * sizeof(char16_t));
@@ -83,7 +84,7 @@ private:
             entry.size > size_ - (entry.offsetToData - rva_)) {
             malformed();
         }
-        use(entry.size);
+        use(sizeof entry + entry.size);
         ResourceData leaf;
         leaf.file = &file_;
         leaf.offset = offset_ + (entry.offsetToData - rva_);
@@ -99,8 +100,9 @@ private:
         file_.readInto(offset_ + offset, buffer, size);
     }
 
-    // Leaves and names lie in the section side by side, each byte used once: together they can't exceed it.
-    // Leaves that share their bytes would otherwise multiply them in the output.
+    // Directories, data entries, names and leaves lie in the section side by side, each byte used once:
+    // together they can't exceed it. Structures that share their bytes (directories that many entries name,
+    // leaves on the same bytes) would otherwise multiply them in the output, which writes each once per use.
     void use(std::uint64_t size) {
         bytesUsed_ += size;
         if (bytesUsed_ > size_) {

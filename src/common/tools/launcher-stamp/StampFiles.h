@@ -17,6 +17,7 @@ public:
     // BadInput ("cannot read ROLE 'path': why").
     InputFile(const std::string& path, const char* role);
     ~InputFile() override;
+    const std::uint8_t* mapped() const override;
 
 private:
     void readAt(std::uint64_t offset, void* buffer, std::size_t size) const override;

@@ -39,6 +39,10 @@ std::vector<std::uint8_t> encodeText(const std::u16string& text) {
 }
 
 std::u16string decodeText(const std::vector<std::uint8_t>& bytes) {
+    // A string without value has no bytes at all, and no buffer to copy from.
+    if (bytes.empty()) {
+        return {};
+    }
     std::u16string text(bytes.size() / sizeof(char16_t), u'\0');
     std::memcpy(text.data(), bytes.data(), text.size() * sizeof(char16_t));
     return text.substr(0, text.find(u'\0'));

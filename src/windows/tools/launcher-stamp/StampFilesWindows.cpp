@@ -78,6 +78,11 @@ InputFile::InputFile(const std::string& path, const char* role)
 
 InputFile::~InputFile() = default;
 
+// Windows reads through the handle, as the tool always has.
+const std::uint8_t* InputFile::mapped() const {
+    return nullptr;
+}
+
 void InputFile::readAt(std::uint64_t offset, void* buffer, std::size_t size) const {
     auto* bytes = static_cast<std::uint8_t*>(buffer);
     std::size_t done = 0;
