@@ -17,13 +17,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const stamp::ResourceTree tree =
             stamp::readResourceTree(input, sizeof rva, static_cast<std::uint32_t>(size - sizeof rva), rva);
         const stamp::ResourceSection section(tree, rva);
-        for (const auto& [type, names] : tree) {
-            for (const auto& [name, languages] : names) {
-                for (const auto& [language, leaf] : languages) {
-                    leaf.load();
-                }
-            }
-        }
         // The reader counts every structure and leaf once per use against the section, so the section laid
         // out again is no larger than the old one, plus at most seven bytes of alignment for each leaf (of
         // sixteen bytes of data entry at least) and for the tables.

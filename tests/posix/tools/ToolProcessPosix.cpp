@@ -1,10 +1,8 @@
 // launcher-stamp run as a process on Linux, macOS and other POSIX systems, for the shared stamping cases.
-#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -27,23 +25,16 @@ pid_t spawnTool(const std::vector<std::string>& arguments, const std::string& ou
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outputPath.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+    posix_spawn_file_actions_addopen(&actions, 1, outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
     pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
-        pid = -1;
-    }
+    EXPECT_EQ(0, posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ)) << KRO_STAMP_TOOL;
     posix_spawn_file_actions_destroy(&actions);
-    EXPECT_NE(-1, pid) << "cannot start " << KRO_STAMP_TOOL;
     return pid;
 }
 
-// The exit code of the ended process; a signal that ended it counts as 128 and its number, as shells show.
-int waitFor(pid_t pid) {
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+// The exit code; a signal that ended the process counts as 128 and its number, as shells show it.
+int exitCodeOf(int status) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
@@ -52,61 +43,47 @@ int waitFor(pid_t pid) {
 ToolRun runTool(const std::vector<std::string>& arguments) {
     const ScratchFolder folder("stamp-run");
     const std::string outputPath = argument(folder / "output.txt");
-    ToolRun run;
-    const pid_t pid = spawnTool(arguments, outputPath);
-    if (pid < 0) {
-        run.exitCode = -1;
-        return run;
-    }
-    run.exitCode = waitFor(pid);
-    run.output = readBytes(outputPath);
-    return run;
+    int status = 0;
+    waitpid(spawnTool(arguments, outputPath), &status, 0);
+    return ToolRun{exitCodeOf(status), true, readBytes(outputPath)};
 }
 
 struct StartedTool::Native {
-    pid_t pid = -1;
-    int exitCode = -1;
+    pid_t pid;
+    bool ended = false;
 };
 
-StartedTool::StartedTool(const std::vector<std::string>& arguments) : native_(new Native) {
-    native_->pid = spawnTool(arguments, "/dev/null");
-}
+StartedTool::StartedTool(const std::vector<std::string>& arguments)
+    : native_(new Native{spawnTool(arguments, "/dev/null")}) {}
 
 StartedTool::~StartedTool() {
-    if (running()) {
-        kill();
-    }
+    kill();
 }
 
 bool StartedTool::running() const {
     int status = 0;
-    if (native_->pid < 0 || native_->exitCode >= 0) {
-        return false;
-    }
-    if (waitpid(native_->pid, &status, WNOHANG) == native_->pid) {
-        native_->exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        return false;
-    }
-    return true;
+    native_->ended = native_->ended || waitpid(native_->pid, &status, WNOHANG) == native_->pid;
+    return !native_->ended;
 }
 
 bool StartedTool::writesInto(const fs::path& folder) const {
-    // The tool's open files, unnamed ones included, show in /proc as links "FOLDER/#NUMBER (deleted)".
-    const fs::path descriptors = "/proc/" + std::to_string(native_->pid) + "/fd";
+    // The tool's open files show in /proc as links, an unnamed one as "FOLDER/#NUMBER (deleted)"; elsewhere a
+    // temporary name shows in the folder.
     std::error_code error;
-    for (const fs::directory_entry& entry : fs::directory_iterator(descriptors, error)) {
-        const fs::path target = fs::read_symlink(entry.path(), error);
-        if (!error && target.parent_path() == folder) {
+    for (const auto& entry : fs::directory_iterator("/proc/" + std::to_string(native_->pid) + "/fd", error)) {
+        if (fs::read_symlink(entry.path(), error).parent_path() == folder) {
             return true;
         }
     }
-    // Elsewhere a named temporary file shows in the folder.
     return !entriesOf(folder).empty();
 }
 
 void StartedTool::kill() {
-    ::kill(native_->pid, SIGKILL);
-    native_->exitCode = waitFor(native_->pid);
+    if (running()) {
+        ::kill(native_->pid, SIGKILL);
+        waitpid(native_->pid, nullptr, 0);
+        native_->ended = true;
+    }
 }
 
 fs::path windowsProgram(const char* name) {

@@ -11,6 +11,7 @@
 #include "LauncherRun.h"
 #include "StampSupport.h"
 #include "TestSupport.h"
+#include "VersionBlock.h"
 #include "WinAutoHandle.h"
 #include "tstrings.h"
 
@@ -147,6 +148,24 @@ TEST_F(StampTest, AnOutputHeldByAScannerIsReplacedOnceItLetsGo) {
     EXPECT_EQ(readFileBytes(installer), ResourceReader(out).bytes(100, RT_RCDATA));
     EXPECT_EQ(1u, scanner.wait()) << "the scanner held the earlier release";
     EXPECT_EQ((std::vector<std::string>{"setup.exe"}), entriesOf(release));
+}
+
+TEST(VersionBlock, RoundTripsTheLaunchersBlockUnchanged) {
+    const std::string original = ResourceReader(binPath(L"setup-stub.exe")).bytes(1, RT_VERSION);
+    ASSERT_FALSE(original.empty());
+    const stamp::VersionBlock block(std::vector<std::uint8_t>(original.begin(), original.end()));
+    const std::vector<std::uint8_t> written = block.serialize();
+    EXPECT_EQ(original, std::string(written.begin(), written.end()));
+    EXPECT_EQ(u"Setup Launcher", block.string(u"InternalName").value_or(u"<missing>"));
+}
+
+TEST(VersionBlock, VersionNumbersAreFourDecimalsUpTo65535) {
+    EXPECT_EQ((stamp::VersionQuad{1, 0, 65535, 0}), stamp::parseVersionQuad("1.0.65535.0"));
+    EXPECT_EQ(u"1.0.65535.0", stamp::toText({1, 0, 65535, 0}));
+    for (const char* wrong : {"", "1.2.3", "1.2.3.4.5", "1.2.3.65536", "1..3.4", "1.2.3.4 ", "a.b.c.d",
+                              "-1.2.3.4", "1.2.3.000001"}) {
+        EXPECT_FALSE(stamp::parseVersionQuad(wrong).has_value()) << wrong;
+    }
 }
 
 }  // namespace

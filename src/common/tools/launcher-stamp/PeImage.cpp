@@ -68,8 +68,10 @@ PeImage::PeImage(const InputBytes& file) : file_(file) {
     }
     headers_ = file.read(0, optional.sizeOfHeaders);
     sections_.resize(sectionCount);
-    std::memcpy(sections_.data(), headers_.data() + sectionTableOffset_,
-                sectionCount * sizeof(image::SectionHeader));
+    if (sectionCount != 0) {  // an image without sections has no table to copy, and no resources
+        std::memcpy(sections_.data(), headers_.data() + sectionTableOffset_,
+                    sectionCount * sizeof(image::SectionHeader));
+    }
 
     const image::DataDirectory* directories = optional.dataDirectory;
     const std::uint32_t resources = directories[image::DIRECTORY_RESOURCE].virtualAddress;
