@@ -64,7 +64,7 @@ std::optional<std::u16string> fromUtf8(const std::string& text) {
         if (length == 0 || i + length > text.size()) {
             return std::nullopt;
         }
-        char32_t point = length == 1 ? lead : lead & (0x7F >> length);
+        char32_t point = static_cast<char32_t>(length == 1 ? lead : lead & (0x7F >> length));
         for (std::size_t k = 1; k < length; ++k) {
             const auto next = static_cast<unsigned char>(text[i + k]);
             if (next >> 6 != 0x2) {

@@ -154,7 +154,8 @@ void PendingOutput::append(const void* data, std::size_t size) {
 void PendingOutput::overwrite(std::uint64_t offset, const void* data, std::size_t size) {
     OVERLAPPED position = at(offset);
     DWORD written = 0;
-    if (!WriteFile(native_->handle.get(), data, chunkOf(size), &written, &position) || written != size) {
+    if (!WriteFile(native_->handle.get(), data, static_cast<DWORD>(size), &written, &position) ||
+        written != size) {
         KRO_THROW_SYSERROR(WriteFile, "WriteFile failed");
     }
 }
