@@ -1,14 +1,31 @@
 # Options shared by every target of the project, as an interface library that targets link.
 add_library(kro_options INTERFACE)
-target_compile_definitions(kro_options INTERFACE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX NOGDI
-                                                 _WIN32_WINNT=0x0601)
+if(WIN32)
+    target_compile_definitions(kro_options INTERFACE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX NOGDI
+                                                     _WIN32_WINNT=0x0601)
+endif()
 if(MSVC)
     target_compile_options(kro_options INTERFACE /W4 /utf-8 $<$<BOOL:${KRO_WARNINGS_AS_ERRORS}>:/WX>)
 else()
     target_compile_options(kro_options INTERFACE -Wall -Wextra -ffunction-sections -fdata-sections
                                                  $<$<BOOL:${KRO_WARNINGS_AS_ERRORS}>:-Werror>)
-    # A static runtime: the executables import only Windows system DLLs.
-    target_link_options(kro_options INTERFACE -static -Wl,--gc-sections)
+    if(WIN32)
+        # A static runtime: the executables import only Windows system DLLs.
+        target_link_options(kro_options INTERFACE -static -Wl,--gc-sections)
+    elseif(APPLE)
+        target_link_options(kro_options INTERFACE -Wl,-dead_strip)
+    else()
+        target_link_options(kro_options INTERFACE -Wl,--gc-sections)
+    endif()
+endif()
+
+# The host build's checked configuration: every target built with AddressSanitizer and
+# UndefinedBehaviorSanitizer, the first fault ending the process.
+option(KRO_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+if(KRO_SANITIZE)
+    set(KRO_SANITIZER_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+    target_compile_options(kro_options INTERFACE ${KRO_SANITIZER_FLAGS})
+    target_link_options(kro_options INTERFACE ${KRO_SANITIZER_FLAGS})
 endif()
 
 # Executables whose entry point is wmain or wWinMain.

@@ -1,16 +1,25 @@
 # add_setup_launcher(NAME PAYLOAD file [ICON file] [OUTPUT_NAME name] [VERSION a.b.c.d] [PRODUCT_NAME text]
-#                    [COMPANY_NAME text])
+#                    [COMPANY_NAME text] [VERSION_STRINGS Key=Value...] [SIGN_COMMAND command...])
 # A target NAME (built by default) that writes <OUTPUT_NAME or NAME>.exe into CMAKE_RUNTIME_OUTPUT_DIRECTORY,
 # or the current binary directory: the stub launcher stamped by launcher-stamp with the payload, the icon and
-# the version. The target's property SETUP_LAUNCHER_FILE holds the file's path.
+# the version. VERSION_STRINGS sets any string of the version block, as the tool's --version-string does,
+# after the options above. The target's property SETUP_LAUNCHER_FILE holds the file's path.
 #
-# Where the stamping tool runs: natively on a Windows host; elsewhere through SETUP_LAUNCHER_RUNNER (a command
-# list the tool is appended to), by default CMAKE_CROSSCOMPILING_EMULATOR, else wine64 or wine from PATH or
-# /usr/lib/wine.
-# The stub, the tool and their dependencies come from SETUP_LAUNCHER_STUB, SETUP_LAUNCHER_STAMP and
-# SETUP_LAUNCHER_DEPENDS, which the package (or the source tree) sets.
+# SIGN_COMMAND (last, as it takes every argument behind it) signs the stamped launcher as the target's last
+# step; the launcher gets its name only once the command succeeded, so a failed signing leaves no unsigned
+# launcher that a later build would take as done. In its arguments <LAUNCHER> is the file the command leaves
+# signed, holding the stamped launcher when the command starts (for signers that sign in place: jsign,
+# signtool), unless <UNSIGNED> appears: then <UNSIGNED> is the stamped launcher and <LAUNCHER> does not exist
+# yet (for signers that write a new file: osslsigncode -in <UNSIGNED> -out <LAUNCHER>).
+#
+# Where the stamping tool runs: natively when SETUP_LAUNCHER_STAMP_NATIVE is set (a native launcher-stamp,
+# or a Windows host); elsewhere through SETUP_LAUNCHER_RUNNER (a command list the tool is appended to), by
+# default CMAKE_CROSSCOMPILING_EMULATOR, else wine64 or wine from PATH or /usr/lib/wine.
+# The stub, the tool and their dependencies come from SETUP_LAUNCHER_STUB, SETUP_LAUNCHER_STAMP,
+# SETUP_LAUNCHER_STAMP_NATIVE and SETUP_LAUNCHER_DEPENDS, which the package (or the source tree) sets.
 function(add_setup_launcher name)
-    cmake_parse_arguments(PARSE_ARGV 1 ARG "" "PAYLOAD;ICON;OUTPUT_NAME;VERSION;PRODUCT_NAME;COMPANY_NAME" "")
+    cmake_parse_arguments(PARSE_ARGV 1 ARG "" "PAYLOAD;ICON;OUTPUT_NAME;VERSION;PRODUCT_NAME;COMPANY_NAME"
+                          "VERSION_STRINGS;SIGN_COMMAND")
     if(ARG_UNPARSED_ARGUMENTS)
         message(FATAL_ERROR "add_setup_launcher(${name}): unexpected arguments: ${ARG_UNPARSED_ARGUMENTS}")
     endif()
@@ -24,7 +33,7 @@ function(add_setup_launcher name)
         set(ARG_OUTPUT_NAME ${name})
     endif()
 
-    if(CMAKE_HOST_WIN32)
+    if(SETUP_LAUNCHER_STAMP_NATIVE OR CMAKE_HOST_WIN32)
         set(runner "")
         set(drive "")
     else()
@@ -64,6 +73,9 @@ function(add_setup_launcher name)
         list(APPEND stamp_arguments --version-string "CompanyName=${ARG_COMPANY_NAME}")
     endif()
     list(APPEND stamp_arguments --version-string "OriginalFilename=${ARG_OUTPUT_NAME}.exe")
+    foreach(pair IN LISTS ARG_VERSION_STRINGS)
+        list(APPEND stamp_arguments --version-string "${pair}")
+    endforeach()
 
     if(CMAKE_RUNTIME_OUTPUT_DIRECTORY)
         set(directory "${CMAKE_RUNTIME_OUTPUT_DIRECTORY}")
@@ -71,10 +83,29 @@ function(add_setup_launcher name)
         set(directory "${CMAKE_CURRENT_BINARY_DIR}")
     endif()
     set(output "${directory}/${ARG_OUTPUT_NAME}.exe")
+    set(stamped "${output}")
+    set(signing_steps "")
+    if(ARG_SIGN_COMMAND)
+        set(work "${CMAKE_CURRENT_BINARY_DIR}/${name}-signing")
+        set(stamped "${work}/unsigned/${ARG_OUTPUT_NAME}.exe")
+        set(signed "${work}/${ARG_OUTPUT_NAME}.exe")
+        if(ARG_SIGN_COMMAND MATCHES "<UNSIGNED>")
+            set(prepare rm -f "${signed}")
+        else()
+            set(prepare copy "${stamped}" "${signed}")
+        endif()
+        string(REPLACE "<LAUNCHER>" "${signed}" sign_command "${ARG_SIGN_COMMAND}")
+        string(REPLACE "<UNSIGNED>" "${stamped}" sign_command "${sign_command}")
+        set(signing_steps COMMAND ${CMAKE_COMMAND} -E ${prepare}
+                          COMMAND ${sign_command}
+                          COMMAND ${CMAKE_COMMAND} -E rename "${signed}" "${output}")
+    endif()
+    get_filename_component(stamped_directory "${stamped}" DIRECTORY)
     add_custom_command(OUTPUT "${output}"
-                       COMMAND ${CMAKE_COMMAND} -E make_directory "${directory}"
+                       COMMAND ${CMAKE_COMMAND} -E make_directory "${directory}" "${stamped_directory}"
                        COMMAND ${runner} "${SETUP_LAUNCHER_STAMP}" ${stamp_arguments} --force
-                               --output "${drive}${output}" "${drive}${SETUP_LAUNCHER_STUB}"
+                               --output "${drive}${stamped}" "${drive}${SETUP_LAUNCHER_STUB}"
+                       ${signing_steps}
                        DEPENDS ${depends} ${SETUP_LAUNCHER_DEPENDS}
                        COMMENT "Stamping ${ARG_OUTPUT_NAME}.exe" VERBATIM)
     add_custom_target(${name} ALL DEPENDS "${output}")

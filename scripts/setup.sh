@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Makes a Debian 12 machine ready to build the launcher and run its tests under Wine. Idempotent: when every
-# package is there it only checks and returns.
+# Makes a Debian 12 machine ready to build the launcher and run its tests under Wine, and to build
+# launcher-stamp natively, with its sanitizer and fuzzing configuration (g++, clang, libFuzzer). Idempotent:
+# when every package is there it only checks and returns.
 set -euo pipefail
 
 packages=(
     cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 googletest
-    xvfb xdotool x11-apps imagemagick clang-format nsis osslsigncode openssl
+    xvfb xdotool x11-apps imagemagick clang-format nsis osslsigncode openssl g++ clang libfuzzer-14-dev
 )
 
 missing=()

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # A tiny consumer project uses add_setup_launcher() both ways: through the installed package
-# (find_package(SetupLauncher)) and through add_subdirectory() of the sources. Each build must produce
-# ProductSetup.exe carrying the payload, the icon and the version, and the launcher must run the payload and
-# return its exit code.
+# (find_package(SetupLauncher)) and through add_subdirectory() of the sources. Each is configured and built
+# with no Wine on PATH and must stamp with a native launcher-stamp (the package's, or one the sources build),
+# producing ProductSetup.exe that carries the payload, the icon, the version and its strings, signed by the
+# SIGN_COMMAND (osslsigncode, a throwaway certificate); the launcher must run the payload and return its exit
+# code.
 # Usage: cmake-consumer-test.sh SOURCE_DIR BUILD_DIR
 set -uo pipefail
 source=$1
@@ -19,10 +21,17 @@ cp "$build/bin/demo-installer.exe" "$work/installer.exe"
 printf '%s' "$tag" >>"$work/installer.exe"
 cp -r "$source/tests/consumer" "$work/project"
 cp "$source/src/windows/wrappers/wrapper4wrapper/resources/launcher.ico" "$work/project/release.ico"
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Consumer Test Signing" \
+    -addext "extendedKeyUsage=codeSigning" -keyout "$work/key.pem" -out "$work/cert.pem" >/dev/null 2>&1 ||
+    fail "openssl could not make the certificate"
+signing=(-DCONSUMER_CERTIFICATE="$work/cert.pem" -DCONSUMER_KEY="$work/key.pem")
+# Configured and built with the system's own folders on PATH only: no Wine there.
+no_wine=(env PATH=/usr/local/bin:/usr/bin:/bin)
 
-# check NAME EXE PREFIX: the launcher the consumer built.
+# check NAME EXE PREFIX TOOL: the launcher the consumer built, stamped by the native TOOL.
 check() {
-    local name=$1 exe=$2 prefix=$3
+    local name=$1 exe=$2 prefix=$3 tool=$4 build_dir
+    build_dir=$(dirname "$exe")
     if [ ! -f "$exe" ]; then
         fail "$name: no $exe"
         return
@@ -30,9 +39,15 @@ check() {
     grep -qa "$tag" "$exe" || fail "$name: the launcher does not carry the payload"
     local strings
     strings=$(strings -el "$exe")
-    for text in "Consumer Product" "Consumer Company" "4.5.6.7" "ProductSetup.exe" "Setup Launcher"; do
+    for text in "Consumer Product" "Consumer Company" "4.5.6.7" "ProductSetup.exe" "Setup Launcher" \
+        "Built by the consumer" "Consumer Company 2026"; do
         grep -qxF "$text" <<<"$strings" || fail "$name: the version block lacks '$text'"
     done
+    grep -qF "$tool --payload" "$build_dir/build.ninja" || fail "$name: not stamped by $tool"
+    ! grep -q SETUP_LAUNCHER_WINE "$build_dir/CMakeCache.txt" || fail "$name: looked for Wine"
+    osslsigncode verify -CAfile "$work/cert.pem" -in "$exe" >/dev/null 2>&1 || fail "$name: the signature does not verify"
+    "$tool" inspect --json "$exe" | grep -q '^{"launcher":"[^"]*","signed":true,' ||
+        fail "$name: inspect does not see the signature: $("$tool" inspect --json "$exe")"
     local report=$work/$name-report.txt
     DEMO_INSTALLER_REPORT=$(windows "$report") "$wine_run" "$prefix" "$exe" /exit=23
     local status=$?
@@ -40,28 +55,29 @@ check() {
     [ -f "$report" ] || fail "$name: the payload did not run"
 }
 
-# 1. The installed package, in a project that enables no language: only the tool runs, under the Wine that
-# the package finds itself (in the build's prefix, which is ready).
+# 1. The installed package (with the native tool this build installs), in a project that enables no
+# language: only the tool runs.
 if ! cmake --install "$build" --prefix "$work/prefix" >"$work/install.log" 2>&1; then
     fail "install failed: $(tail -n 5 "$work/install.log")"
-elif ! cmake -S "$work/project" -B "$work/package" -G Ninja -DCMAKE_PREFIX_PATH="$work/prefix" \
-    -DCONSUMER_PAYLOAD="$work/installer.exe" >"$work/package.log" 2>&1; then
+elif ! "${no_wine[@]}" cmake -S "$work/project" -B "$work/package" -G Ninja -DCMAKE_PREFIX_PATH="$work/prefix" \
+    -DCONSUMER_PAYLOAD="$work/installer.exe" "${signing[@]}" >"$work/package.log" 2>&1; then
     fail "find_package: configure failed: $(tail -n 5 "$work/package.log")"
-elif ! WINEPREFIX=$build/wineprefix WINEDEBUG=-all cmake --build "$work/package" >>"$work/package.log" 2>&1; then
+elif ! "${no_wine[@]}" cmake --build "$work/package" >>"$work/package.log" 2>&1; then
     fail "find_package: build failed: $(tail -n 5 "$work/package.log")"
 else
-    check package "$work/package/ProductSetup.exe" "$build/wineprefix"
+    check package "$work/package/ProductSetup.exe" "$build/wineprefix" "$work/prefix/bin/launcher-stamp"
 fi
 
-# 2. The sources as a subdirectory, with the launcher's toolchain: its emulator runs the tool.
-if ! cmake -S "$work/project" -B "$work/subdirectory" -G Ninja --toolchain "$source/cmake/mingw-w64-x86_64.cmake" \
-    -DSETUP_LAUNCHER_SOURCE="$source" -DCONSUMER_PAYLOAD="$work/installer.exe" >"$work/subdirectory.log" 2>&1; then
+# 2. The sources as a subdirectory, with the launcher's toolchain: they build the native tool too.
+if ! "${no_wine[@]}" cmake -S "$work/project" -B "$work/subdirectory" -G Ninja \
+    --toolchain "$source/cmake/mingw-w64-x86_64.cmake" -DSETUP_LAUNCHER_SOURCE="$source" \
+    -DCONSUMER_PAYLOAD="$work/installer.exe" "${signing[@]}" >"$work/subdirectory.log" 2>&1; then
     fail "add_subdirectory: configure failed: $(tail -n 5 "$work/subdirectory.log")"
-elif ! cmake --build "$work/subdirectory" --target product-setup >>"$work/subdirectory.log" 2>&1; then
+elif ! "${no_wine[@]}" cmake --build "$work/subdirectory" --target product-setup >>"$work/subdirectory.log" 2>&1; then
     fail "add_subdirectory: build failed: $(tail -n 5 "$work/subdirectory.log")"
 else
-    check subdirectory "$work/subdirectory/ProductSetup.exe" "$work/subdirectory/wineprefix"
-    WINEPREFIX=$work/subdirectory/wineprefix /usr/lib/wine/wineserver -k 2>/dev/null || true
+    check subdirectory "$work/subdirectory/ProductSetup.exe" "$build/wineprefix" \
+        "$work/subdirectory/setup-launcher/native-stamp/bin/launcher-stamp"
 fi
 
 finish "consumer projects"

@@ -1,5 +1,5 @@
-// What the launcher-stamp tests share: the tool run as a real process, the inputs they build (icons, images)
-// and the system's own reading of what it wrote.
+// What the Windows-only launcher-stamp tests share: the tool run as a real process, the inputs of the shared
+// cases (StampCases.h), and the system's own reading of what it wrote.
 #pragma once
 
 #include <windows.h>
@@ -9,8 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "StampCases.h"
 #include "TestSupport.h"
 #include "WinAutoHandle.h"
+#include "tstrings.h"
 
 namespace stamptest {
 
@@ -19,69 +21,20 @@ using testsupport::readFileBytes;
 using testsupport::ScratchDir;
 using testsupport::writeFileBytes;
 
-struct StampRun {
-    DWORD exitCode = 0;
-    bool finished = true;
-    std::string output;  // standard output and error together
-};
+using stampcases::bitmapImage;
+using stampcases::entriesOf;
+using stampcases::iconFile;
+using stampcases::multipliedIcon;
+using stampcases::nestedVersionBlock;
+using stampcases::pngImage;
 
-// Runs the tool to its end; one still running after a minute has hung, and is ended (finished is false).
-inline StampRun runStamp(const ScratchDir& dir, const std::vector<std::wstring>& arguments) {
-    testsupport::ProcessOptions options;
-    options.outputPath = dir / L"stamp-output.txt";
-    StampRun run;
-    run.finished = testsupport::startProcess(binPath(L"launcher-stamp.exe"), arguments, options)
-                       .waitAtMost(60000, run.exitCode);
-    run.output = readFileBytes(options.outputPath);
-    DeleteFileW(options.outputPath.c_str());
-    return run;
-}
-
-// The names in a folder, sorted.
-inline std::vector<std::wstring> entriesOf(const std::wstring& dir) {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW found{};
-    const HANDLE search = FindFirstFileW((dir + L"\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) {
-        return names;
+// Runs the tool to its end in dir; one still running after a minute has hung, and is ended.
+inline stampcases::ToolRun runStamp(const ScratchDir&, const std::vector<std::wstring>& arguments) {
+    std::vector<std::string> utf8;
+    for (const std::wstring& each : arguments) {
+        utf8.push_back(tstrings::toMultiByte(each));
     }
-    do {
-        const std::wstring name = found.cFileName;
-        if (name != L"." && name != L"..") {
-            names.push_back(name);
-        }
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-// An .ico file of the images, each described as 16 * (index + 1) pixels square, 32 bits.
-inline std::string iconFile(const std::vector<std::string>& images) {
-    std::string file(6 + 16 * images.size(), '\0');
-    const WORD header[] = {0, 1, static_cast<WORD>(images.size())};
-    std::memcpy(&file[0], header, sizeof header);
-    for (std::size_t i = 0; i < images.size(); ++i) {
-        char* entry = &file[6 + 16 * i];
-        entry[0] = entry[1] = static_cast<char>(16 * (i + 1));
-        const WORD planesAndBits[] = {1, 32};
-        const DWORD sizeAndOffset[] = {static_cast<DWORD>(images[i].size()), static_cast<DWORD>(file.size())};
-        std::memcpy(entry + 4, planesAndBits, sizeof planesAndBits);
-        std::memcpy(entry + 8, sizeAndOffset, sizeof sizeAndOffset);
-        file += images[i];
-    }
-    return file;
-}
-
-inline std::string bitmapImage(char fill) {
-    std::string image(40 + 64, fill);
-    const DWORD headerSize = 40;
-    std::memcpy(&image[0], &headerSize, sizeof headerSize);
-    return image;
-}
-
-inline std::string pngImage() {
-    return std::string("\x89PNG\r\n\x1A\n", 8) + "not decoded by the tool";
+    return stampcases::runTool(utf8);
 }
 
 // The resources of an image file, read as the system reads them.

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The release round trip on Linux: stamp the stub, sign the result with a throwaway self-signed certificate
 # (osslsigncode), verify the signature, run the signed launcher and get its payload's exit code back; then
-# stamp the signed launcher again, which warns that the signature is gone, and check that it is.
+# stamp the signed launcher again, which warns that the signature is gone, and check that it is. Stamping
+# warns of an unsigned payload, and not of a signed one.
 # Usage: signing-test.sh WINE_RUN BUILD_DIR
 set -uo pipefail
 wine_run=$1
@@ -17,9 +18,19 @@ openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Setup Launcher Test
     -addext "extendedKeyUsage=codeSigning" -keyout "$work/key.pem" -out "$work/cert.pem" >/dev/null 2>&1 ||
     { echo "FAIL: openssl could not make the certificate"; exit 1; }
 
+unsigned_warning="launcher-stamp: warning: PAYLOAD carries no Authenticode signature"
 stamp --payload "$(windows "$build/bin/demo-installer.exe")" --file-version 3.1.0.7 \
     --output "$(windows "$work/stamped.exe")" "$(windows "$build/bin/setup-stub.exe")" >"$work/stamp.log" 2>&1 ||
     fail "stamping failed: $(cat "$work/stamp.log")"
+grep -qF "$unsigned_warning" "$work/stamp.log" || fail "no warning of the unsigned payload: $(cat "$work/stamp.log")"
+
+osslsigncode sign -certs "$work/cert.pem" -key "$work/key.pem" -n "Demo Installer" -h sha256 \
+    -in "$build/bin/demo-installer.exe" -out "$work/signed-installer.exe" >/dev/null 2>&1 ||
+    fail "osslsigncode could not sign the payload"
+stamp --payload "$(windows "$work/signed-installer.exe")" --output "$(windows "$work/signed-payload.exe")" \
+    "$(windows "$build/bin/setup-stub.exe")" >"$work/signed-payload.log" 2>&1 ||
+    fail "stamping the signed payload failed: $(cat "$work/signed-payload.log")"
+! grep -qF "$unsigned_warning" "$work/signed-payload.log" || fail "a signed payload is taken for unsigned"
 
 if ! osslsigncode sign -certs "$work/cert.pem" -key "$work/key.pem" -n "Setup Launcher" -h sha256 \
     -in "$work/stamped.exe" -out "$work/signed.exe" >"$work/sign.log" 2>&1; then

@@ -1,0 +1,26 @@
+#include "InputBytes.h"
+
+#include "StampError.h"
+
+namespace stamp {
+
+std::vector<std::uint8_t> InputBytes::read(std::uint64_t offset, std::size_t size) const {
+    std::vector<std::uint8_t> bytes(size);
+    if (size != 0) {
+        readInto(offset, bytes.data(), size);
+    }
+    return bytes;
+}
+
+void InputBytes::checkRange(std::uint64_t offset, std::uint64_t size) const {
+    if (offset > size_ || size > size_ - offset) {
+        throw BadInput(role_ + " '" + path_ + "' is truncated");
+    }
+}
+
+void InputBytes::readInto(std::uint64_t offset, void* buffer, std::size_t size) const {
+    checkRange(offset, size);
+    readAt(offset, buffer, size);
+}
+
+}  // namespace stamp

@@ -1,0 +1,44 @@
+// Bytes the tool reads at any offset: a file (StampFiles.h), or memory for the fuzz targets.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace stamp {
+
+class InputBytes {
+public:
+    virtual ~InputBytes() = default;
+    InputBytes(const InputBytes&) = delete;
+    InputBytes& operator=(const InputBytes&) = delete;
+
+    // The path (UTF-8) and the role that name the input in messages, for example "PAYLOAD".
+    const std::string& path() const { return path_; }
+    const std::string& role() const { return role_; }
+    std::uint64_t size() const { return size_; }
+    // Throws BadInput ("ROLE 'path' is truncated") unless size bytes from offset lie within the input.
+    void checkRange(std::uint64_t offset, std::uint64_t size) const;
+    // size bytes from offset; a range past the end is BadInput as for checkRange().
+    std::vector<std::uint8_t> read(std::uint64_t offset, std::size_t size) const;
+    // Fills buffer with size bytes from offset; a range past the end is BadInput as for checkRange().
+    void readInto(std::uint64_t offset, void* buffer, std::size_t size) const;
+    // All the bytes in place, valid while the input lives, where the system maps files (POSIX); null where it
+    // doesn't, and the caller reads them instead.
+    virtual const std::uint8_t* mapped() const { return nullptr; }
+
+protected:
+    InputBytes(std::string path, std::string role) : path_(std::move(path)), role_(std::move(role)) {}
+    void setSize(std::uint64_t size) { size_ = size; }
+
+private:
+    // Reads a range that lies within the input; a failed read throws (exit code 1).
+    virtual void readAt(std::uint64_t offset, void* buffer, std::size_t size) const = 0;
+
+    std::string path_;
+    std::string role_;
+    std::uint64_t size_ = 0;
+};
+
+}  // namespace stamp

@@ -1,0 +1,205 @@
+// launcher-stamp's cases that hold on every system, run by the Windows build's tests (the Windows tool, under
+// Wine) and by the host build's (the native tool): bad input and its messages, OUT's rules, a kill while
+// writing, inspect and extract.
+#include <gtest/gtest.h>
+
+#include "StampCases.h"
+
+namespace {
+
+using namespace stampcases;
+
+class StampCases : public ::testing::Test {
+protected:
+    ScratchFolder dir{"stamp-cases"};
+    const std::string stub = argument(windowsProgram("setup-stub.exe"));
+    const std::string installer = argument(windowsProgram("demo-installer.exe"));
+    const std::string out = argument(dir / "out.exe");
+};
+
+TEST_F(StampCases, BadInputEndsWithTwoAMessageAndTheUsageAndLeavesNoOutput) {
+    const auto input = [&](const char* name, const std::string& bytes) {
+        writeBytes(dir / name, bytes);
+        return argument(dir / name);
+    };
+    const auto stubWith = [&](auto change) {
+        std::string bytes = readBytes(stub);
+        change(ntHeadersIn(bytes)->optionalHeader);
+        return bytes;
+    };
+    const std::string text = input("notes.txt", "plain text, no program");
+    const std::string brokenIcon = input("broken.ico", iconFile({std::string(64, 'x')}));
+    const std::string multiplied = input("multiplied.ico", multipliedIcon(1000));
+    // A launcher of someone else's: the stub with another InternalName of the same length.
+    std::string foreignBytes = readBytes(stub);
+    const std::string mark("S\0e\0t\0u\0p\0 \0L\0a\0u\0n\0c\0h\0e\0r\0", 28);
+    const std::size_t at = foreignBytes.find(mark, foreignBytes.find(std::string("I\0n\0t\0e\0r\0n\0", 12)));
+    ASSERT_NE(std::string::npos, at);
+    const std::string foreign = input("foreign.exe", foreignBytes.replace(at, 2, std::string("O\0", 2)));
+    // Layouts the tool can't rewrite: data appended behind the last section, a section behind the resources
+    // that is not the base relocations (their directory entry cleared), a file alignment out of range, a
+    // version block nested deeper than one goes.
+    const std::string appended = input("appended.exe", readBytes(stub) + "appended data");
+    const std::string unrelocated = input("unrelocated.exe", stubWith([](auto& optional) {
+                                              optional.dataDirectory[stamp::image::DIRECTORY_BASERELOC] = {};
+                                          }));
+    const std::string aligned =
+        input("aligned.exe", stubWith([](auto& optional) { optional.fileAlignment = 0x80000000; }));
+    const std::string nested = input("nested.exe", launcherWithVersion(nestedVersionBlock(8191), dir.path()));
+    const std::string folder = argument(dir / "folder");
+    fs::create_directory(folder);
+    const std::string missing = argument(dir / "missing.exe");
+    const struct {
+        std::vector<std::string> arguments;
+        std::string message;
+        std::string usage = "usage: launcher-stamp --payload";
+    } cases[] = {
+        {{"--payload", text, "--output", out, stub},
+         "error: PAYLOAD '" + text + "' is not a Windows executable (it does not start with \"MZ\")"},
+        {{"--payload", missing, "--output", out, stub}, "error: cannot read PAYLOAD '" + missing + "': "},
+        {{"--payload", installer, "--output", out, missing},
+         "error: cannot read LAUNCHER '" + missing + "': "},
+        {{"--payload", installer, "--icon", text, "--output", out, stub},
+         "error: ICON '" + text + "' is not an icon file: its header is wrong"},
+        {{"--payload", installer, "--icon", brokenIcon, "--output", out, stub},
+         "is not an icon file: an image is neither PNG nor a bitmap"},
+        {{"--payload", installer, "--icon", multiplied, "--output", out, stub},
+         "is not an icon file: its images overlap each other or its directory"},
+        {{"--payload", installer, "--file-version", "1.2.3", "--output", out, stub},
+         "error: --file-version needs a.b.c.d with numbers up to 65535, not '1.2.3'"},
+        {{"--payload", installer, "--product-version", "1.2.3.65536", "--output", out, stub},
+         "error: --product-version needs a.b.c.d with numbers up to 65535, not '1.2.3.65536'"},
+        {{"--payload", installer, "--version-string", "InternalName=Mine", "--output", out, stub},
+         "error: InternalName stays \"Setup Launcher\": it marks the launcher"},
+        {{"--payload", installer, "--version-string", "=x", "--output", out, stub},
+         "error: --version-string needs Key=Value, not '=x'"},
+        {{"--payload", installer, "--output", out, foreign},
+         "error: LAUNCHER '" + foreign +
+             "' is not one of our launchers: its version block's InternalName is not \"Setup Launcher\""},
+        {{"--payload", installer, "--output", out, installer},
+         "is not one of our launchers: it has no resource"},
+        {{"--payload", installer, "--output", out, text}, "is not one of our launchers: it is not a Windows"},
+        {{"--payload", installer, "--output", out, appended},
+         "is not one of our launchers: data is appended behind its last section"},
+        {{"--payload", installer, "--output", out, unrelocated},
+         "is not one of our launchers: a section other than the base relocations follows its resources"},
+        {{"--payload", installer, "--output", out, aligned},
+         "is not one of our launchers: its alignments are not"},
+        {{"--payload", installer, "--output", out, nested},
+         "error: LAUNCHER is not one of our launchers: its version block is nested deeper than a version "
+         "block goes"},
+        {{"--payload", installer, "--output", folder, stub}, "error: OUT '" + folder + "' is a folder"},
+        {{"--payload", installer, stub}, "error: --payload, --output and LAUNCHER are required"},
+        {{"--payload", installer, "--output", out, stub, stub}, "error: unexpected argument '" + stub + "'"},
+        {{"inspect", text},
+         "is not one of our launchers: it is not a Windows",
+         "usage: launcher-stamp inspect"},
+        {{"inspect"}, "error: LAUNCHER is required", "usage: launcher-stamp inspect"},
+        {{"extract", "--output", out, stub},
+         "error: LAUNCHER '" + stub + "' carries no payload",
+         "usage: launcher-stamp extract"},
+        {{"extract", "--output", folder, stub},
+         "error: OUT '" + folder + "' is a folder",
+         "usage: launcher-stamp extract"},
+        {{"extract", stub}, "error: --output and LAUNCHER are required", "usage: launcher-stamp extract"},
+    };
+    const std::vector<std::string> inputs = entriesOf(dir.path());
+    for (const auto& each : cases) {
+        SCOPED_TRACE(each.message);
+        const ToolRun run = runTool(each.arguments);
+        EXPECT_EQ(2, run.exitCode) << run.output;
+        EXPECT_EQ(0u, run.output.rfind("launcher-stamp: error: ", 0)) << run.output;
+        EXPECT_NE(std::string::npos, run.output.find(each.message)) << run.output;
+        EXPECT_NE(std::string::npos, run.output.find("\n" + each.usage)) << run.output;
+        EXPECT_EQ(inputs, entriesOf(dir.path()));
+    }
+}
+
+TEST_F(StampCases, AnExistingOutputIsReplacedOnlyWithForce) {
+    writeBytes(out, "an earlier release");
+    const std::string payload = argument(dir / "payload.exe");
+    const std::string other = argument(windowsProgram("elevation-probe.exe"));
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"--payload", installer, "--output", out, stub},
+          {"extract", "--output", out, stub}}) {
+        const ToolRun refused = runTool(arguments);
+        EXPECT_EQ(2, refused.exitCode);
+        EXPECT_NE(std::string::npos,
+                  refused.output.find("error: OUT '" + out + "' exists; --force replaces it"))
+            << refused.output;
+    }
+    EXPECT_EQ("an earlier release", readBytes(out));
+
+    ASSERT_EQ(0, runTool({"--payload", installer, "--force", "--output", out, stub}).exitCode);
+    ASSERT_EQ(0, runTool({"extract", "--output", payload, out}).exitCode);
+    EXPECT_EQ(readBytes(installer), readBytes(payload));
+    // Stamping a launcher onto itself, and extracting over an earlier file, replace them as well.
+    ASSERT_EQ(0, runTool({"--payload", other, "--force", "--output", out, out}).exitCode);
+    ASSERT_EQ(0, runTool({"extract", "--force", "--output", payload, out}).exitCode);
+    EXPECT_EQ(readBytes(other), readBytes(payload));
+    EXPECT_EQ((std::vector<std::string>{"out.exe", "payload.exe"}), entriesOf(dir.path()));
+}
+
+TEST_F(StampCases, AToolKilledWhileWritingLeavesNothing) {
+    // A payload large enough that the output is being written for a while: zeros behind "MZ".
+    const fs::path payload = dir / "large.exe";
+    writeBytes(payload, "MZ");
+    fs::resize_file(payload, 512u << 20);
+    const fs::path output = dir / "out";
+    fs::create_directory(output);
+    StartedTool tool({"--payload", argument(payload), "--output", argument(output / "setup.exe"), stub});
+    bool seen = false;
+    while (!seen && tool.running()) {
+        seen = tool.writesInto(output);
+    }
+    ASSERT_TRUE(seen) << "the tool ended before its output was seen";
+    tool.kill();
+    EXPECT_EQ(std::vector<std::string>{}, entriesOf(output));
+}
+
+TEST_F(StampCases, InspectAndExtractShowWhatTheLauncherCarries) {
+    // A payload whose digest is known: "MZ" and a line of text.
+    const std::string payload = argument(dir / "payload.exe");
+    writeBytes(payload, "MZ carried by the launcher\n");
+    const std::string icon = argument(dir / "release.ico");
+    writeBytes(icon, iconFile({bitmapImage('b'), pngImage()}));
+    const ToolRun stamped =
+        runTool({"--payload", payload, "--icon", icon, "--file-version", "2.3.4.5", "--version-string",
+                 "ProductName=Acm\u00e9 \"Quoted\"\\", "--output", out, stub});
+    EXPECT_EQ(0, stamped.exitCode);
+    EXPECT_EQ(UNSIGNED_PAYLOAD_WARNING + ("launcher-stamp: wrote '" + out + "' (" +
+                                          std::to_string(fs::file_size(out)) + " bytes)\n"),
+              stamped.output);
+    const ToolRun json = runTool({"inspect", "--json", out});
+    EXPECT_EQ(0, json.exitCode);
+    std::string escapedOut;  // Windows paths have backslashes
+    for (const char c : out) {
+        escapedOut += c == '\\' ? std::string("\\\\") : std::string(1, c);
+    }
+    EXPECT_EQ(
+        "{\"launcher\":\"" + escapedOut +
+            "\",\"signed\":false,\"payload\":{\"size\":27,\"sha256\":"
+            "\"c407a8f37140ec8942a8eb5493ff4536b69928d1ab7f3aa637f2cc2a6ff29f01\",\"signed\":false},"
+            "\"fileVersion\":\"2.3.4.5\",\"productVersion\":\"1.0.0.0\",\"versionStrings\":{\"040904b0\":{"
+            "\"CompanyName\":\"\",\"FileDescription\":\"Setup Launcher Setup\",\"FileVersion\":\"2.3.4.5\","
+            "\"InternalName\":\"Setup "
+            "Launcher\",\"LegalCopyright\":\"\",\"OriginalFilename\":\"setup-stub.exe\","
+            "\"ProductName\":\"Acm\u00e9 \\\"Quoted\\\"\\\\\",\"ProductVersion\":\"1.0.0.0\"}},\"icon\":["
+            "{\"width\":16,\"height\":16,\"bitDepth\":32},{\"width\":32,\"height\":32,\"bitDepth\":32}]}\n",
+        json.output);
+    const ToolRun text = runTool({"inspect", out});
+    EXPECT_EQ(0, text.exitCode);
+    for (const char* line :
+         {"\nlauncher signature: none\npayload: 27 bytes\n", "\n  ProductName = Acm\u00e9 \"Quoted\"\\\n",
+          "\nicon: 2 images\n  16x16, 32 bits\n  32x32, 32 bits\n"}) {
+        EXPECT_NE(std::string::npos, text.output.find(line)) << text.output;
+    }
+
+    const std::string extracted = argument(dir / "extracted.exe");
+    const ToolRun extract = runTool({"extract", "--output", extracted, out});
+    EXPECT_EQ(0, extract.exitCode);
+    EXPECT_EQ("launcher-stamp: wrote '" + extracted + "' (27 bytes)\n", extract.output);
+    EXPECT_EQ(readBytes(payload), readBytes(extracted));
+}
+
+}  // namespace
