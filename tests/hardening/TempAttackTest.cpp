@@ -77,48 +77,56 @@ TEST(TempAttack, RePointingTempNeverRunsOrTouchesAnythingElse) {
     }
 }
 
+namespace {
+
+// The released working directory renamed away and, under its name, a link to a folder of files, or another
+// real directory with a file of its own.
+void swapReleasedDirectory(CaseResult& result, bool link) {
+    testsupport::SwitchableTemp temp;  // folder one is TEMP itself here; folder two is the victim
+    testsupport::writeFileBytes(temp.two() + L"\\precious.txt", "precious");
+    CreateDirectoryW((temp.two() + L"\\sub").c_str(), nullptr);
+    testsupport::writeFileBytes(temp.two() + L"\\sub\\more.txt", "more");
+    const std::vector<std::string> victim = snapshotOf(temp.two());
+    const testsupport::ScratchDir scratch(L"swap");
+    testsupport::PausedLauncher launcher(testsupport::binPath(L"setup-hooks.exe"), {L"/exit=22"},
+                                         L"hold-released",
+                                         testsupport::inTemp(temp.one(), scratch / L"report.txt"));
+    const std::wstring directory = launcher.waitForPause();
+    const BOOL renamed = MoveFileExW(directory.c_str(), (directory + L".away").c_str(), 0);
+    result.check(renamed != FALSE, "the released directory could be renamed away (it was already empty)");
+    if (link) {
+        testsupport::pointUnixLink(directory, temp.two());
+    } else {
+        CreateDirectoryW(directory.c_str(), nullptr);
+        testsupport::writeFileBytes(directory + L"\\x", "x");
+    }
+    const DWORD exitCode = launcher.finish();
+    result.count("attacks", 1);
+
+    result.check(exitCode == 22, "the installer's exit code came back");
+    result.check(snapshotOf(temp.two()) == victim && (link || readFileBytes(directory + L"\\x") == "x"),
+                 "the linked folder, the other directory and their files untouched");
+    const std::vector<std::wstring> messages =
+        testsupport::messagesOf(testsupport::readLog(temp.one() + L"\\vantor.log"));
+    result.check(
+        !messages.empty() && messages.back() == L"WARNING: [" + directory +
+                                                    L"] no longer names the secure directory; what is "
+                                                    L"there was left alone",
+        "a WARNING record names what was left");
+    if (!link) {
+        testsupport::removeTree(directory);
+    }
+}
+
+}  // namespace
+
 TEST(TempAttack, AWorkingDirectorySwappedForALinkOrAnotherDirectoryIsLeftAlone) {
     CaseResult result(
         "clean-up-swap",
         "after the installer ended and the launcher let go of its directory: the directory renamed "
-        "away and, under its name, a link to a folder of files, or another real directory with a file");
-    for (const bool link : {true, false}) {
-        testsupport::SwitchableTemp temp;  // folder one is TEMP itself here; folder two is the victim
-        testsupport::writeFileBytes(temp.two() + L"\\precious.txt", "precious");
-        CreateDirectoryW((temp.two() + L"\\sub").c_str(), nullptr);
-        testsupport::writeFileBytes(temp.two() + L"\\sub\\more.txt", "more");
-        const std::vector<std::string> victim = snapshotOf(temp.two());
-        const testsupport::ScratchDir scratch(L"swap");
-        testsupport::PausedLauncher launcher(testsupport::binPath(L"setup-hooks.exe"), {L"/exit=22"},
-                                             L"hold-released",
-                                             testsupport::inTemp(temp.one(), scratch / L"report.txt"));
-        const std::wstring directory = launcher.waitForPause();
-        const BOOL renamed = MoveFileExW(directory.c_str(), (directory + L".away").c_str(), 0);
-        result.check(renamed != FALSE, "the released directory could be renamed away (it was already empty)");
-        if (link) {
-            testsupport::pointUnixLink(directory, temp.two());
-        } else {
-            CreateDirectoryW(directory.c_str(), nullptr);
-            testsupport::writeFileBytes(directory + L"\\other.txt", "other");
-        }
-        const DWORD exitCode = launcher.finish();
-        result.count("attacks", 1);
-
-        result.check(exitCode == 22, "the installer's exit code came back");
-        result.check(snapshotOf(temp.two()) == victim, "the linked folder and its files untouched");
-        result.check(link || readFileBytes(directory + L"\\other.txt") == "other",
-                     "the other directory and its file untouched");
-        const std::vector<std::wstring> messages =
-            testsupport::messagesOf(testsupport::readLog(temp.one() + L"\\vantor.log"));
-        result.check(
-            !messages.empty() && messages.back() == L"WARNING: [" + directory +
-                                                        L"] no longer names the secure directory; what is "
-                                                        L"there was left alone",
-            "a WARNING record names what was left");
-        if (!link) {
-            testsupport::removeTree(directory);
-        }
-    }
+        "away and a link to a folder of files, or another real directory with a file, put under its name");
+    swapReleasedDirectory(result, true);
+    swapReleasedDirectory(result, false);
 }
 
 TEST(TempAttack, AProgramSwappedInOnTheShareNeverRuns) {

@@ -84,10 +84,7 @@ TEST(Security, SidsFromAliasesAndStringForms) {
 TEST(Security, OnlyAnAdministratorsFolderWithOurProtectionCountsAsOurs) {
     const security::SecurityDescriptor model(tstrings::TextBuilder()
                                              << "O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)");
-    const struct {
-        const wchar_t* sddl;
-        bool ours;
-    } rows[] = {
+    const std::pair<const wchar_t*, bool> rows[] = {
         {L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", true},
         {L"O:SYD:PAI(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", true},
         {L"O:S-1-5-21-1-2-3-1000D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", false},  // the user made it
@@ -97,30 +94,23 @@ TEST(Security, OnlyAnAdministratorsFolderWithOurProtectionCountsAsOurs) {
         {L"O:BAD:P(A;OICI;FR;;;BA)(A;OICI;FA;;;SY)", false},
         {L"O:BA", false},  // no access list at all, as on FAT
     };
-    for (const auto& row : rows) {
-        const security::SecurityDescriptor found(tstrings::TextBuilder() << row.sddl);
-        EXPECT_EQ(row.ours, security::isProtectedAs(found, model)) << tstrings::toMultiByte(row.sddl);
+    for (const auto& [sddl, ours] : rows) {
+        const security::SecurityDescriptor found(tstrings::TextBuilder() << sddl);
+        EXPECT_EQ(ours, security::isProtectedAs(found, model)) << tstrings::toMultiByte(sddl);
     }
-    // Wine answers every folder with the user as owner.
-    const testsupport::ScratchDir scratch;
-    const FileUtils::HeldFolder folder = FileUtils::HeldFolder::open(scratch.path());
-    EXPECT_FALSE(security::isHandleProtectedAs(folder.handle(), model));
+    const testsupport::ScratchDir scratch;  // Wine answers every folder with the user as its owner
+    EXPECT_FALSE(security::isHandleProtectedAs(FileUtils::HeldFolder::open(scratch.path()).handle(), model));
 }
 
 namespace {
 
-struct OwnerRequest {
-    TOKEN_INFORMATION_CLASS kind;
-    std::wstring owner;
-};
-std::vector<OwnerRequest> ownerRequests;
+std::vector<std::wstring> ownersAsked;
 DWORD ownerAnswer = ERROR_SUCCESS;
-
 BOOL WINAPI recordingSetToken(HANDLE, TOKEN_INFORMATION_CLASS kind, LPVOID information, DWORD) {
     wchar_t* text = nullptr;
     ConvertSidToStringSidW(static_cast<TOKEN_OWNER*>(information)->Owner, &text);
     const LocalMemory<wchar_t> owner(text);
-    ownerRequests.push_back({kind, text});
+    ownersAsked.push_back(kind == TokenOwner ? text : L"another class");
     SetLastError(ownerAnswer);
     return ownerAnswer == ERROR_SUCCESS;
 }
@@ -128,39 +118,34 @@ BOOL WINAPI recordingSetToken(HANDLE, TOKEN_INFORMATION_CLASS kind, LPVOID infor
 }  // namespace
 
 TEST(Security, AdministratorsBecomeTheDefaultOwnerOrTheRunIsRefused) {
-    const struct {
-        DWORD answer;
-        const char* outcome;
-    } rows[] = {{ERROR_SUCCESS, "owner"},
-                {ERROR_INVALID_OWNER, "refused"},   // elevated, but not an administrator's token
-                {ERROR_INVALID_FUNCTION, "owner"},  // no owner assignment, as under Wine: no owners either
-                {ERROR_NOT_ENOUGH_MEMORY, "thrown"}};
-    for (const auto& row : rows) {
-        ownerRequests.clear();
-        ownerAnswer = row.answer;
-        std::string outcome;
+    // Elevated but not an administrator's token: 1307. No owner assignment at all, as under Wine: no owners.
+    const std::pair<DWORD, const char*> rows[] = {{ERROR_SUCCESS, "owner"},
+                                                  {ERROR_INVALID_OWNER, "refused"},
+                                                  {ERROR_INVALID_FUNCTION, "owner"},
+                                                  {8, "thrown"}};
+    for (const auto& [answer, outcome] : rows) {
+        ownersAsked.clear();
+        ownerAnswer = answer;
+        std::string seen = "thrown";
         try {
-            outcome = security::makeAdministratorsDefaultOwner(&recordingSetToken) ? "owner" : "refused";
+            seen = security::makeAdministratorsDefaultOwner(&recordingSetToken) ? "owner" : "refused";
         } catch (const std::exception& e) {
-            outcome = std::string(e.what()).find(
-                          "SetTokenInformation(TokenOwner) failed. System error [8]") != std::string::npos
-                          ? "thrown"
-                          : e.what();
+            EXPECT_NE(std::string::npos,
+                      std::string(e.what()).find("SetTokenInformation(TokenOwner) failed. System error [8]"));
         }
-        EXPECT_EQ(row.outcome, outcome) << row.answer;
-        ASSERT_EQ(1u, ownerRequests.size());
-        EXPECT_EQ(TokenOwner, ownerRequests[0].kind);
-        EXPECT_EQ(L"S-1-5-32-544", ownerRequests[0].owner) << "Administrators";
+        EXPECT_EQ(outcome, seen) << answer;
+        EXPECT_EQ(std::vector<std::wstring>{L"S-1-5-32-544"}, ownersAsked)
+            << "Administrators, as the token's owner";
     }
-    EXPECT_TRUE(security::makeAdministratorsDefaultOwner()) << "Wine implements no owner assignment";
+    EXPECT_TRUE(security::makeAdministratorsDefaultOwner());
 }
 
 TEST(Security, OnlyAnObjectAnAdministratorMadeIsTrusted) {
     const security::SecurityDescriptor byAdministrators(tstrings::TextBuilder() << "O:BAD:(A;;GA;;;BA)");
     SECURITY_ATTRIBUTES attributes{sizeof(attributes), byAdministrators, FALSE};
-    const WinAutoHandle<HANDLE> ours(CreateMutexW(&attributes, FALSE, nullptr));
-    const WinAutoHandle<HANDLE> anyones(CreateMutexW(nullptr, FALSE, nullptr));
-    EXPECT_TRUE(security::isOwnedByAdministrators(ours.get()));
-    EXPECT_FALSE(security::isOwnedByAdministrators(anyones.get()));
+    EXPECT_TRUE(security::isOwnedByAdministrators(
+        WinAutoHandle<HANDLE>(CreateMutexW(&attributes, FALSE, nullptr)).get()));
+    EXPECT_FALSE(security::isOwnedByAdministrators(
+        WinAutoHandle<HANDLE>(CreateMutexW(nullptr, FALSE, nullptr)).get()));
     EXPECT_NE(security::randomNumber(), security::randomNumber());
 }
