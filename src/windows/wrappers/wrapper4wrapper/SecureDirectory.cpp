@@ -1,7 +1,9 @@
 #include "SecureDirectory.h"
 
 #include "ExceptionReporting.h"
+#include "FileRemoval.h"
 #include "Log.h"
+#include "Retry.h"
 
 namespace launcher {
 

@@ -12,12 +12,9 @@
 #include <vector>
 
 #include "FileHandles.h"
-#include "FileRemoval.h"
 #include "FileUtils.h"
 #include "Log.h"
-#include "Retry.h"
 #include "Security.h"
-#include "SysInfo.h"
 #include "WinAutoHandle.h"
 #include "WinErrorHandling.h"
 #include "tstrings.h"

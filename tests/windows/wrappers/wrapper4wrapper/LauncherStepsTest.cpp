@@ -12,7 +12,9 @@
 #include "LauncherRun.h"
 #include "LocalMemory.h"
 #include "PrivilegeGate.h"
+#include "Retry.h"
 #include "SecureDirectory.h"
+#include "SysInfo.h"
 #include "TestSupport.h"
 #include "WinAutoHandle.h"
 
