@@ -123,10 +123,7 @@ std::wstring withoutLongPathPrefix(const std::wstring& path) {
 
 std::wstring finalPathOf(HANDLE handle, FinalPathFunction getFinalPath) {
     const std::wstring dos = finalPathIn(handle, getFinalPath, VOLUME_NAME_DOS);
-    if (!dos.empty()) {
-        return withoutLongPathPrefix(dos);
-    }
-    return finalPathIn(handle, getFinalPath, VOLUME_NAME_GUID);
+    return !dos.empty() ? withoutLongPathPrefix(dos) : finalPathIn(handle, getFinalPath, VOLUME_NAME_GUID);
 }
 
 std::wstring ntPathOf(HANDLE handle, FinalPathFunction getFinalPath) {

@@ -158,9 +158,10 @@ WinAutoHandle<HANDLE> openForRemoval(HANDLE folder, const std::wstring& name, AC
     return openInFolder(folder, name, request, error);
 }
 
-bool isLink(HANDLE handle) {
-    const DWORD attributes = attributesOf(handle);
-    return attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+bool isEntryItself(HANDLE directory, const FolderNames& folder, const std::wstring& name) {
+    const DWORD attributes = attributesOf(directory);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
+           namesEntry(directory, folder, name);
 }
 
 bool deleteByHandle(HANDLE handle, const std::wstring& path, SetInformationFunction setInformation) {
@@ -196,9 +197,7 @@ std::vector<std::wstring> removeFolderContents(HANDLE folder, const std::wstring
 
 std::vector<std::wstring> removeOpened(WinAutoHandle<HANDLE>& directory, const std::wstring& path,
                                        const RemovalLimits& limits) {
-    std::vector<std::wstring> left = isLink(directory.get())
-                                         ? std::vector<std::wstring>()
-                                         : removeFolderContents(directory.get(), path, limits);
+    std::vector<std::wstring> left = removeFolderContents(directory.get(), path, limits);
     if (!left.empty()) {
         return left;
     }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "FileHandles.h"
 #include "WinAutoHandle.h"
 
 namespace FileUtils {
@@ -31,9 +32,10 @@ struct RemovalLimits {
 WinAutoHandle<HANDLE> openForRemoval(HANDLE folder, const std::wstring& name, ACCESS_MASK extraAccess,
                                      ULONG share, ULONG extraOptions, DWORD& error);
 
-// True when what the handle names is a link (a reparse point: junction, symbolic link, mount point), or when
-// its attributes can't be read.
-bool isLink(HANDLE handle);
+// True when the directory opened by openForRemoval as name in the folder is that entry itself: no link (a
+// junction, a symbolic link, a mount point, or anything whose attributes can't be read), and not what a link
+// there points to (Wine opens the target of a Unix link even when asked for the link itself).
+bool isEntryItself(HANDLE directory, const FolderNames& folder, const std::wstring& name);
 
 using SetInformationFunction = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
 // Marks what the handle names for deletion. Where the file system has them (NTFS on Windows 10 1809 and
@@ -53,10 +55,10 @@ bool deleteByHandle(HANDLE handle, const std::wstring& path,
 std::vector<std::wstring> removeFolderContents(HANDLE folder, const std::wstring& folderPath,
                                                const RemovalLimits& limits = {});
 
-// Removes the directory opened by openForRemoval as path: a link is removed as a link, a real directory is
-// emptied first (removeFolderContents). Closes it and writes TRACE "Deleted [path] directory" once it is
-// gone. Returns what is left: nothing once it is gone, else the entries still there, or the directory itself.
-// Throws only what writing a record throws.
+// Removes the directory opened by openForRemoval as path, which isEntryItself showed to be the real
+// directory: emptied first (removeFolderContents), then closed, and TRACE "Deleted [path] directory" written
+// once it is gone. Returns what is left: nothing once it is gone, else the entries still there, or the
+// directory itself. Throws only what writing a record throws.
 std::vector<std::wstring> removeOpened(WinAutoHandle<HANDLE>& directory, const std::wstring& path,
                                        const RemovalLimits& limits = {});
 

@@ -66,8 +66,7 @@ void removeLeftovers(const FileUtils::HeldFolder& folder) {
                 FileUtils::openForRemoval(folder.handle(), entry.name, FILE_LIST_DIRECTORY | READ_CONTROL,
                                           FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_DIRECTORY_FILE, error);
             // Held by a running launcher, gone meanwhile, locked, a link the system followed, or not ours.
-            if (directory.owned() && !FileUtils::isLink(directory.get()) &&
-                FileUtils::namesEntry(directory.get(), folder.names(), entry.name) &&
+            if (directory.owned() && FileUtils::isEntryItself(directory.get(), folder.names(), entry.name) &&
                 isOurs(directory.get(), model)) {
                 const std::wstring path = FileUtils::joinPath(folder.path(), entry.name);
                 if (FileUtils::removeOpened(directory, path, limits).empty()) {

@@ -139,8 +139,7 @@ SecureDirectory::Outcome SecureDirectory::removeByIdentity(std::vector<std::wstr
     }
     FileUtils::FileIdentity found;
     if (!directory.owned() || !identityKnown || !FileUtils::identityOf(directory.get(), found) ||
-        !(found == identity) || FileUtils::isLink(directory.get()) ||
-        !FileUtils::namesEntry(directory.get(), parent.names(), name)) {
+        !(found == identity) || !FileUtils::isEntryItself(directory.get(), parent.names(), name)) {
         KRO_LOG(WARNING,
                 "[" << path_ << "] no longer names the secure directory; what is there was left alone");
         return Outcome::Stop;
