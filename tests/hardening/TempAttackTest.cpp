@@ -51,7 +51,8 @@ TEST(TempAttack, RePointingTempNeverRunsOrTouchesAnythingElse) {
         const std::wstring dirName = FileUtils::getFileName(
             moment == std::wstring(L"installer-written") ? FileUtils::getDirectory(paused) : paused);
         const std::wstring attackerDir = temp.two() + L"\\" + dirName;
-        ASSERT_TRUE(CreateDirectoryW(attackerDir.c_str(), nullptr));
+        ASSERT_TRUE(CreateDirectoryW(attackerDir.c_str(), nullptr))
+            << GetLastError() << " " << tstrings::toMultiByte(attackerDir);
         ASSERT_TRUE(CopyFileW(testsupport::binPath(L"demo-installer.exe").c_str(),
                               (attackerDir + L"\\setup-hooks.exe").c_str(), FALSE));
         testsupport::writeFileBytes(temp.two() + L"\\vantor.log", bigLog);
