@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <tlhelp32.h>
 
+#include <regex>
+
 #include "FileUtils.h"
 #include "WinAutoHandle.h"
 #include "tstrings.h"
@@ -153,6 +155,15 @@ std::vector<std::wstring> messagesOf(const std::vector<ParsedRecord>& records) {
     std::vector<std::wstring> messages;
     for (const ParsedRecord& record : records) {
         messages.push_back(record.level + L": " + record.message);
+    }
+    return messages;
+}
+
+std::vector<std::wstring> messagesWithoutTimes(const std::vector<ParsedRecord>& records) {
+    static const std::wregex time(L" after [0-9]+\\.[0-9]{3} s$");
+    std::vector<std::wstring> messages = messagesOf(records);
+    for (std::wstring& message : messages) {
+        message = std::regex_replace(message, time, L" after N s");
     }
     return messages;
 }

@@ -43,6 +43,9 @@ LauncherRun runLauncher(const std::wstring& launcher, const std::vector<std::wst
 
 // The messages of the records, "LEVEL: message" each.
 std::vector<std::wstring> messagesOf(const std::vector<ParsedRecord>& records);
+// The same, with each program's running time ("after 12.345 s" at the end) checked for its form and written
+// "after N s".
+std::vector<std::wstring> messagesWithoutTimes(const std::vector<ParsedRecord>& records);
 
 // The entries of a folder whose names start with "kro", as full paths.
 std::vector<std::wstring> kroEntries(const std::wstring& folder);

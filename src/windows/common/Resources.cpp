@@ -15,12 +15,21 @@ std::wstring Resource::describe(const std::wstring& prefix) const {
     return prefix + L" (name='" + nameText + L"', type='" + typeText + L"')";
 }
 
+HRSRC Resource::find() const {
+    // A string lives in a block of sixteen: block (id / 16) + 1, entry id % 16.
+    const WORD id = LOWORD(reinterpret_cast<ULONG_PTR>(name));
+    return FindResourceW(module, type == RT_STRING ? MAKEINTRESOURCEW(static_cast<WORD>(id / 16 + 1)) : name,
+                         type);
+}
+
+bool Resource::exists() const {
+    return find() != nullptr;
+}
+
 const void* Resource::getPtr(DWORD& size) const {
     const bool stringTable = type == RT_STRING;
     const WORD id = LOWORD(reinterpret_cast<ULONG_PTR>(name));
-    // A string lives in a block of sixteen: block (id / 16) + 1, entry id % 16.
-    const LPCWSTR lookup = stringTable ? MAKEINTRESOURCEW(static_cast<WORD>(id / 16 + 1)) : name;
-    const HRSRC handle = FindResourceW(module, lookup, type);
+    const HRSRC handle = find();
     if (handle == nullptr) {
         KRO_THROW_SYSERROR(FindResourceW, describe(L"cannot find resource"));
     }

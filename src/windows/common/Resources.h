@@ -13,6 +13,8 @@ public:
     // Names resource (name, type) of module; touches nothing yet.
     Resource(WORD name, WORD type, HMODULE module);
 
+    // True when the module carries the resource (for RT_STRING, its block). Never throws.
+    bool exists() const;
     // prefix + " (name='#<id>', type='#<id>')", for example "cannot find resource (name='#100', type='#10')".
     std::wstring describe(const std::wstring& prefix) const;
     // The resource's bytes inside the loaded module and their count; valid while the module stays loaded. For
@@ -25,6 +27,9 @@ public:
     void saveToFile(const std::wstring& path) const;
 
 private:
+    // FindResourceW of the resource (for RT_STRING, of its block).
+    HRSRC find() const;
+
     std::wstring nameText;
     LPCWSTR name;
     std::wstring typeText;

@@ -13,8 +13,10 @@
 #include "FileHandles.h"
 #include "FileUtils.h"
 #include "KroError.h"
+#include "Log.h"
 #include "WinAutoHandle.h"
 #include "WinErrorHandling.h"
+#include "tstrings.h"
 
 namespace {
 
@@ -24,6 +26,18 @@ namespace {
 inline std::wstring getCommandLine(const std::wstring& childPath,
                                    const std::wstring& launcherCommandLine = GetCommandLineW()) {
     return L"\"" + childPath + L"\"" + launcher::argumentsOf(launcherCommandLine);
+}
+
+// "3010 (0x00000BC2)": in decimal and in hexadecimal, the two forms in which deployment tools and installers'
+// documentation give exit codes (0x80070643 reads at once as an HRESULT).
+inline std::wstring describeExitCode(DWORD code) {
+    return tstrings::unsafe_format(L"%u (0x%08X)", static_cast<unsigned>(code), static_cast<unsigned>(code));
+}
+
+// "12.345 s".
+inline std::wstring describeDuration(ULONGLONG milliseconds) {
+    return tstrings::unsafe_format(L"%u.%03u s", static_cast<unsigned>(milliseconds / 1000),
+                                   static_cast<unsigned>(milliseconds % 1000));
 }
 
 using ImageNameFunction = BOOL(WINAPI*)(HANDLE, DWORD, LPWSTR, PDWORD);
@@ -44,9 +58,11 @@ inline std::wstring imagePathOf(HANDLE process, ImageNameFunction queryImageName
 // without a time limit and returns its exit code. installer is the child's file, held against change since it
 // was written: the child is started suspended, and runs only if the program the system started is that file
 // (both named in the kernel's namespace); otherwise it is ended before it runs a single instruction of its
-// own. The hold goes once the child runs. Throws KroError<SysError> "CreateProcess failed", "ResumeThread
-// failed", "WaitForSingleObject failed" or "GetExitCodeProcess failed", KroError<std::runtime_error> when the
-// started program is not the installer, and the binding errors of PeekMessageW.
+// own. The hold goes once the child runs. Writes INFO "[childPath] ended with exit code 3010 (0x00000BC2)
+// after 12.345 s" once the child has ended (never its command line: installers take passwords as properties).
+// Throws KroError<SysError> "CreateProcess failed", "ResumeThread failed", "WaitForSingleObject failed" or
+// "GetExitCodeProcess failed", KroError<std::runtime_error> when the started program is not the installer,
+// and the binding errors of PeekMessageW.
 inline DWORD execProcessWaitForFinish(const std::wstring& childPath, const std::wstring& commandLine,
                                       WinAutoHandle<HANDLE> installer,
                                       ImageNameFunction queryImageName = &QueryFullProcessImageNameW) {
@@ -86,6 +102,7 @@ inline DWORD execProcessWaitForFinish(const std::wstring& childPath, const std::
         KRO_THROW_SYSERROR_CODE(ResumeThread, errorCode, "ResumeThread failed");
     }
     installer.reset();
+    const ULONGLONG resumedAt = GetTickCount64();
     const DWORD wait = WaitForSingleObject(process.get(), INFINITE);
     if (wait != WAIT_OBJECT_0) {
         KRO_THROW_SYSERROR_CODE(WaitForSingleObject, wait, "WaitForSingleObject failed");
@@ -94,6 +111,8 @@ inline DWORD execProcessWaitForFinish(const std::wstring& childPath, const std::
     if (!GetExitCodeProcess(process.get(), &exitCode)) {
         KRO_THROW_SYSERROR(GetExitCodeProcess, "GetExitCodeProcess failed");
     }
+    KRO_LOG(INFO, "[" << childPath << "] ended with exit code " << describeExitCode(exitCode) << " after "
+                      << describeDuration(GetTickCount64() - resumedAt));
     return exitCode;
 }
 

@@ -31,8 +31,15 @@ namespace {
 // The longest path from which Windows starts a program (CreateProcessW takes no longer one).
 constexpr std::size_t longestStartablePath = MAX_PATH - 1;
 
+// After the error's own record, for a launcher that carries no installer: what it is and what to do.
+constexpr const char* noPayloadRecord =
+    "This launcher carries no installer: it is the stub, which runs only an installer put into it. Put one "
+    "in with launcher-stamp (launcher-stamp --payload INSTALLER --output setup.exe setup-stub.exe), the "
+    "LAUNCHER_PAYLOAD configure option or add_setup_launcher(), then run the launcher that makes.";
+
 int run(const launcher::OwnImage& image) {
     int exitCode = -1;
+    bool carriesNoPayload = false;
     try {
         if (!security::isProcessElevated()) {
             // Nobody would see a notice on an invisible window station (a service, a scheduled task): there
@@ -87,9 +94,10 @@ int run(const launcher::OwnImage& image) {
         } else {
             KRO_LOG(INFO, "NOT on network drive");
             DWORD size = 0;
-            const void* payload =
-                Resource(PAYLOAD_RESOURCE_ID, 10 /* RT_RCDATA */, SysInfo::getCurrentModuleHandle())
-                    .getPtr(size);
+            const Resource resource(PAYLOAD_RESOURCE_ID, 10 /* RT_RCDATA */,
+                                    SysInfo::getCurrentModuleHandle());
+            carriesNoPayload = !resource.exists();
+            const void* payload = resource.getPtr(size);
             // Held from here on: nobody may change, replace or rename the installer before it starts.
             installer = secureDirectory.writeFile(ownFileName, payload, size);
             KRO_TEST_HOOK(plant(secureDirectory.path()));
@@ -106,6 +114,9 @@ int run(const launcher::OwnImage& image) {
         reportException(KRO_CODE_SITE, e);
     } catch (...) {
         reportUnknownException(KRO_CODE_SITE);
+    }
+    if (carriesNoPayload) {
+        KRO_LOG(ERROR, noPayloadRecord);
     }
     return exitCode;
 }

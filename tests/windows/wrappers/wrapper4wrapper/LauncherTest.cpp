@@ -12,6 +12,7 @@
 
 using testsupport::LauncherRun;
 using testsupport::messagesOf;
+using testsupport::messagesWithoutTimes;
 using testsupport::runLauncher;
 
 namespace {
@@ -33,11 +34,18 @@ std::wstring secureDirectoryOf(const LauncherRun& run, std::size_t index = 0) {
     return {};
 }
 
+// The record of the child's end, as messagesWithoutTimes gives it.
+std::wstring endRecord(const std::wstring& child, const std::wstring& code) {
+    return L"INFO: [" + child + L"] ended with exit code " + code + L" after N s";
+}
+
 // The records of a payload run, in order, with the paths of this run.
-std::vector<std::wstring> payloadRunRecords(const std::wstring& dir, const std::wstring& name) {
+std::vector<std::wstring> payloadRunRecords(const std::wstring& dir, const std::wstring& name,
+                                            const std::wstring& code) {
+    const std::wstring child = dir + L"\\" + name;
     return {L"TRACE: Created [" + dir + L"] directory", L"INFO: NOT on network drive",
-            L"TRACE: Created [" + dir + L"\\" + name + L"] file",
-            L"TRACE: Deleted [" + dir + L"\\" + name + L"] file", L"TRACE: Deleted [" + dir + L"] directory"};
+            L"TRACE: Created [" + child + L"] file",    endRecord(child, code),
+            L"TRACE: Deleted [" + child + L"] file",    L"TRACE: Deleted [" + dir + L"] directory"};
 }
 
 }  // namespace
@@ -59,7 +67,7 @@ TEST(Launcher, LocalRunPassesEveryArgumentUnchanged) {
     EXPECT_EQ(dir, run.report.value("cwd")) << "the child runs from the secure directory";
     EXPECT_EQ(dir + L"\\setup.exe", run.report.value("path")) << "under the launcher's own name";
     EXPECT_EQ(L"1", run.report.value("elevated"));
-    EXPECT_EQ(payloadRunRecords(dir, L"setup.exe"), messagesOf(run.log));
+    EXPECT_EQ(payloadRunRecords(dir, L"setup.exe", L"7 (0x00000007)"), messagesWithoutTimes(run.log));
     for (const auto& record : run.log) {
         EXPECT_EQ(L"setup.exe", record.processName);
     }
@@ -105,10 +113,20 @@ TEST(Launcher, NoArgumentsAndExitCodesComeBackUnchanged) {
     EXPECT_TRUE(none.report.all("arg").empty());
     EXPECT_EQ(L"\"" + secureDirectoryOf(none) + L"\\setup.exe\"", none.report.value("commandLine"));
 
-    for (const DWORD code : {1ul, 259ul, 3010ul, 0xFFFFFFFFul, 0xC0000005ul}) {
+    const struct {
+        DWORD code;
+        const wchar_t* logged;
+    } rows[] = {{1, L"1 (0x00000001)"},
+                {259, L"259 (0x00000103)"},
+                {3010, L"3010 (0x00000BC2)"},
+                {0x80070643, L"2147944003 (0x80070643)"},
+                {0xFFFFFFFF, L"4294967295 (0xFFFFFFFF)"}};
+    for (const auto& row : rows) {
         const LauncherRun run =
-            runLauncher(testsupport::binPath(L"setup.exe"), {L"/exit=" + std::to_wstring(code)});
-        EXPECT_EQ(code, run.exitCode);
+            runLauncher(testsupport::binPath(L"setup.exe"), {L"/exit=" + std::to_wstring(row.code)});
+        EXPECT_EQ(row.code, run.exitCode);
+        EXPECT_EQ(payloadRunRecords(secureDirectoryOf(run), L"setup.exe", row.logged),
+                  messagesWithoutTimes(run.log));
         EXPECT_TRUE(run.leftovers.empty());
     }
 }
@@ -144,6 +162,8 @@ TEST(Launcher, FromANetworkDriveRunsALocalCopy) {
         notOnNetwork += message == L"INFO: NOT on network drive";
     }
     EXPECT_EQ(1, notOnNetwork);
+    const std::vector<std::wstring> timeless = messagesWithoutTimes(run.log);
+    EXPECT_EQ(endRecord(child, L"3010 (0x00000BC2)"), timeless[timeless.size() - 3]) << "the copy's end";
     EXPECT_EQ(L"TRACE: Deleted [" + outer + L"] directory", messages.back());
     EXPECT_TRUE(run.leftovers.empty()) << "both directories are gone";
 }
@@ -162,7 +182,7 @@ TEST(Launcher, ATempOnANetworkDriveIsPassedOver) {
     EXPECT_EQ(L"C:\\windows\\temp", FileUtils::getDirectory(dir));
     EXPECT_EQ(dir + L"\\setup.exe", run.report.value("path")) << "the installer never runs from N:";
     const std::vector<std::wstring> messages = messagesOf(run.log);
-    ASSERT_EQ(6u, messages.size()) << "the log stays in TEMP";
+    ASSERT_EQ(7u, messages.size()) << "the log stays in TEMP";
     EXPECT_EQ(L"WARNING: TEMP [" + temp +
                   L"] is on a network drive; the working directory goes to [C:\\windows\\temp] instead",
               messages[0]);
@@ -217,7 +237,7 @@ TEST(Launcher, AMissingPayloadIsReportedAndCleanedUp) {
     const LauncherRun run = runLauncher(testsupport::binPath(L"setup-no-payload.exe"), {});
     EXPECT_EQ(0xFFFFFFFFu, run.exitCode);
     const std::vector<std::wstring> messages = messagesOf(run.log);
-    ASSERT_EQ(4u, messages.size());
+    ASSERT_EQ(5u, messages.size());
     EXPECT_EQ(L"INFO: NOT on network drive", messages[1]);
     EXPECT_EQ(0u, messages[2].find(L"TRACE: Deleted ["))
         << "the empty directory goes before the error's record";
@@ -226,6 +246,12 @@ TEST(Launcher, AMissingPayloadIsReportedAndCleanedUp) {
                                L"type='#10'). System error [1813]"))
         << tstrings::toMultiByte(messages[3]);
     EXPECT_EQ(0u, messages[3].find(L"ERROR: Exception with message 'Resources.cpp("));
+    EXPECT_EQ(
+        L"ERROR: This launcher carries no installer: it is the stub, which runs only an installer put "
+        L"into it. Put one in with launcher-stamp (launcher-stamp --payload INSTALLER --output setup.exe "
+        L"setup-stub.exe), the LAUNCHER_PAYLOAD configure option or add_setup_launcher(), then run the "
+        L"launcher that makes.",
+        messages[4]);
     EXPECT_TRUE(run.leftovers.empty());
 }
 

@@ -241,7 +241,7 @@ TEST(Leftovers, TheLogKeepsEveryRecordWithTempAtTheRootOfTheCurrentDrive) {
     testsupport::removeUnixTree(drive);
     EXPECT_EQ(4u, run.exitCode);
     const std::vector<std::wstring> messages = messagesOf(run.log);
-    ASSERT_EQ(6u, messages.size());
+    ASSERT_EQ(7u, messages.size());
     EXPECT_EQ(0u, messages[0].find(L"WARNING: TEMP [T:] has no kernel name to check the started installer "
                                    L"against; the working directory goes to ["))
         << tstrings::toMultiByte(messages[0]);
