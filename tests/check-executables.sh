@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Every executable the build made is a 64-bit PE32+ image that imports Windows system DLLs only (the runtime is
-# linked statically: no libstdc++, libgcc or winpthread DLLs).
-# Usage: check-executables.sh OBJDUMP BIN_DIR
+# linked statically: no libstdc++, libgcc or winpthread DLLs). Each LAUNCHER also carries both run-from-swap
+# flags: Windows loads it whole at the start from a share or removable media.
+# Usage: check-executables.sh OBJDUMP BIN_DIR [LAUNCHER...]
 set -uo pipefail
 objdump=$1
 bin=$2
+shift 2
 allowed='^(kernel32|advapi32|msvcrt|user32|ntdll|shell32|ole32|version|imagehlp)\.dll$'
 
 failures=0
@@ -22,6 +24,16 @@ for exe in "$bin"/*.exe; do
             failures=$((failures + 1))
         fi
     done < <(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$headers")
+done
+
+for launcher in "$@"; do
+    headers=$("$objdump" -p "$launcher")
+    for flag in 'copy to swap file if on removable media' 'copy to swap file if on network media'; do
+        if ! grep -q "^[[:space:]]*$flag\$" <<<"$headers"; then
+            echo "FAIL $launcher lacks the header flag: $flag"
+            failures=$((failures + 1))
+        fi
+    done
 done
 
 if [ "$count" -eq 0 ]; then
