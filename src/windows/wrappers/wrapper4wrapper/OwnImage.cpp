@@ -1,7 +1,5 @@
 #include "OwnImage.h"
 
-#include <psapi.h>
-
 #include <exception>
 #include <memory>
 #include <vector>
@@ -16,11 +14,19 @@ namespace launcher {
 namespace {
 
 // The kernel's name of the file the running image is mapped from, renames since the start included; empty
-// when the system gives none.
+// when the system gives none. psapi's function is bound at run time: kernel32 exports it only from Windows 7
+// on, under another name, and an older loader refuses an image that imports it.
 std::wstring mappedImageName() {
+    using MappedFileNameFunction = DWORD(WINAPI*)(HANDLE, LPVOID, LPWSTR, DWORD);
+    const DllFunction<MappedFileNameFunction> mappedFileName(
+        Dll(tstrings::TextBuilder() << "psapi"), tstrings::TextBuilder() << "GetMappedFileNameW", false);
+    if (!mappedFileName.isAvailable()) {
+        return {};
+    }
     std::vector<wchar_t> buffer(32768, L'\0');
-    const DWORD length = GetMappedFileNameW(GetCurrentProcess(), SysInfo::getCurrentModuleHandle(),
-                                            buffer.data(), static_cast<DWORD>(buffer.size()));
+    const DWORD length = static_cast<MappedFileNameFunction>(mappedFileName)(
+        GetCurrentProcess(), SysInfo::getCurrentModuleHandle(), buffer.data(),
+        static_cast<DWORD>(buffer.size()));
     return length == 0 || length >= buffer.size() ? std::wstring() : std::wstring(buffer.data(), length);
 }
 
