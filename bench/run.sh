@@ -7,7 +7,8 @@
 #       one PeekMessageW, start, wait, delete;
 # each with the 160 MB payload and with a tiny one. Measured twice: with wineserver and the measured commands
 # sharing one core (steady), and unpinned, as users run it on several cores. Every run is checked: the payload
-# ran (its marker file appeared) and its exit code (37) came back.
+# ran (its marker file appeared) and its exit code (37) came back. Then the network branch's copy of the
+# launcher's file alone: plain, and compared with the running program as the launcher does.
 # Writes docs/performance.md from the run.
 #   bench/run.sh [--rounds N]   (default 10)
 #   bench/run.sh --smoke        (the tiny payload only, one round, no report: keeps the benchmark working)
@@ -91,8 +92,29 @@ measure() {
         done
     done
 }
+# measure_copy: the network branch's copy of the launcher file alone, each run a new process (pinned), modes
+# alternating: plain, compared with the running program chunk by chunk as it is read (as the launcher does),
+# compared in a pass of its own after the copy. Times are named SIZE-copy-MODE.
+measure_copy() {
+    local out=$work/copy-times
+    for size in "${sizes[@]}"; do
+        for ((i = 0; i < rounds; i++)); do
+            for mode in copy compare after; do
+                rm -f "$out"
+                sync
+                if ! taskset -c 0 "$wine" "$build/bin/bench-copy-check-$size.exe" "$mode" "Z:${out//\//\\}" \
+                    </dev/null >/dev/null 2>&1; then
+                    echo "FAIL: bench-copy-check-$size.exe $mode failed" >&2
+                    exit 1
+                fi
+                awk -v size="$size" '{ print size "-copy-" $1, $2 }' "$out" >>"$work/times"
+            done
+        done
+    done
+}
 suffix=""
 measure
+measure_copy
 if ! $smoke; then
     pin=()
     serve
@@ -126,10 +148,22 @@ for size in "${sizes[@]}"; do
     done
 done
 tiny_ratio=$(ratio "$(median tiny-launcher)" "$(median tiny-minimum)")
+copy_table="| the network branch's copy | min ms | median ms | against the plain copy (medians, minimums) |
+|---|---|---|---|"
+for size in "${sizes[@]}"; do
+    for mode in copy compare after; do
+        read -r lo mid hi <<<"$(stats "$size-copy-$mode")"
+        copy_table+=$'\n'"| $size, $mode | $(awk -v v="$lo" 'BEGIN { printf "%.0f", v * 1000 }') | \
+$(awk -v v="$mid" 'BEGIN { printf "%.0f", v * 1000 }') | \
+$(ratio "$(median "$size-copy-$mode")" "$(median "$size-copy-copy")"), \
+$(ratio "$(minimum "$size-copy-$mode")" "$(minimum "$size-copy-copy")") |"
+    done
+done
 
 if $smoke; then
     echo "$table"
     echo "tiny-b/tiny-d = $tiny_ratio"
+    echo "$copy_table"
     bash bench/stamp-speed.sh 1 "$build/bench/payload-tiny.exe" "$build"
     echo "1 passed, 0 failed"
     rm -rf "$work"
@@ -251,6 +285,10 @@ $table
 Where the time goes: each step's end, from the start of the command (Wine's process start included), for (b) from the timestamps of its log records (milliseconds), for (d) from its trace build.
 
 $phase_table
+
+The network branch's copy of the launcher with the large payload, timed alone (bench/BenchCopyCheck.cpp: a program carrying the payload holds its own file and copies it into a working directory from that handle, a new process each run, pinned): plain (copy), compared with the running program chunk by chunk as each is read (compare, what the launcher does; goal: at most 1.10 times the plain copy), and compared in a pass of its own over the written copy (after).
+
+$copy_table
 
 | memory and size | value | goal |
 |---|---|---|

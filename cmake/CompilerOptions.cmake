@@ -36,11 +36,14 @@ function(kro_unicode_entry target)
 endfunction()
 
 # Launchers: the resource section read-only, as Microsoft's linker makes it (GNU ld makes it writable), so that
-# Wine maps the payload shared instead of private.
+# Wine maps the payload shared instead of private; and the image loaded whole at the start from a share or
+# removable media (/SWAPRUN:NET, /SWAPRUN:CD), for which GNU ld has no switch.
 set(KRO_CMAKE_DIR ${CMAKE_CURRENT_LIST_DIR} CACHE INTERNAL "")
-function(kro_resources_read_only target)
-    if(NOT MSVC)
+function(kro_launcher_header target)
+    if(MSVC)
+        target_link_options(${target} PRIVATE /SWAPRUN:NET /SWAPRUN:CD)
+    else()
         add_custom_command(TARGET ${target} POST_BUILD
-                           COMMAND sh ${KRO_CMAKE_DIR}/resources-read-only.sh $<TARGET_FILE:${target}> VERBATIM)
+                           COMMAND sh ${KRO_CMAKE_DIR}/launcher-header.sh $<TARGET_FILE:${target}> VERBATIM)
     endif()
 endfunction()

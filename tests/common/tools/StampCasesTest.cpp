@@ -170,6 +170,12 @@ TEST_F(StampCases, InspectAndExtractShowWhatTheLauncherCarries) {
     EXPECT_EQ(UNSIGNED_PAYLOAD_WARNING + ("launcher-stamp: wrote '" + out + "' (" +
                                           std::to_string(fs::file_size(out)) + " bytes)\n"),
               stamped.output);
+    // Windows loads a launcher whole at its start from a share or removable media (both run-from-swap flags):
+    // stamping keeps the stub's flags.
+    for (const std::string& launcher : {stub, out}) {
+        std::string bytes = readBytes(launcher);
+        EXPECT_EQ(0x0C00, ntHeadersIn(bytes)->fileHeader.characteristics & 0x0C00) << launcher;
+    }
     const ToolRun json = runTool({"inspect", "--json", out});
     EXPECT_EQ(0, json.exitCode);
     std::string escapedOut;  // Windows paths have backslashes

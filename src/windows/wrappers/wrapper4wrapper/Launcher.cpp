@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <exception>
+#include <functional>
 #include <string>
 #include <utility>
 
@@ -9,6 +10,7 @@
 #include "Dll.h"
 #include "ExceptionReporting.h"
 #include "FileUtils.h"
+#include "ImageComparison.h"
 #include "LeftoverSweep.h"
 #include "Log.h"
 #include "OwnImage.h"
@@ -84,12 +86,16 @@ int run(const launcher::OwnImage& image) {
         WinAutoHandle<HANDLE> installer;
         if (image.isRemote()) {
             // Never extract onto a network drive: run a local copy of this launcher, which then goes through
-            // the whole sequence itself. The copy is made from the file held since the start.
+            // the whole sequence itself. The copy is made from the file held since the start, and each chunk
+            // is compared with the running program before it is written: a writer on the server itself is
+            // bound by no share mode.
             KRO_LOG(INFO, "on network drive");
             KRO_LOG(INFO, "extractedExe: " << childPath);
             KRO_LOG(INFO, "getwherethisexeis: " << image.path());
             KRO_LOG(INFO, "before copying...");
-            installer = secureDirectory.copyFile(ownFileName, image.handle(), image.path());
+            ::image::RunningImageComparison sameAsRunning(image.path());
+            installer =
+                secureDirectory.copyFile(ownFileName, image.handle(), image.path(), std::ref(sameAsRunning));
             KRO_LOG(INFO, "after copying");
         } else {
             KRO_LOG(INFO, "NOT on network drive");

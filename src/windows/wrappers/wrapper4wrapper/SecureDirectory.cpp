@@ -58,23 +58,26 @@ WinAutoHandle<HANDLE> SecureDirectory::writeFile(const std::wstring& fileName, c
 }
 
 WinAutoHandle<HANDLE> SecureDirectory::copyFile(const std::wstring& fileName, HANDLE source,
-                                                const std::wstring& sourcePath) const {
+                                                const std::wstring& sourcePath,
+                                                const CopyCheck& check) const {
     const std::wstring path = FileUtils::joinPath(path_, fileName);
     {
         const WinAutoHandle<HANDLE> file = createFile(fileName, path);
-        std::vector<char> buffer(copyBufferBytes);
+        std::vector<BYTE> buffer(copyBufferBytes);
         if (!SetFilePointerEx(source, LARGE_INTEGER{}, nullptr, FILE_BEGIN)) {
             KRO_THROW_SYSERROR(SetFilePointerEx, "ReadFile(" << sourcePath << ") failed");
         }
-        for (;;) {
+        for (std::uint64_t offset = 0;;) {
             DWORD read = 0;
             if (!ReadFile(source, buffer.data(), copyBufferBytes, &read, nullptr)) {
                 KRO_THROW_SYSERROR(ReadFile, "ReadFile(" << sourcePath << ") failed");
             }
+            check(offset, buffer.data(), read);
             if (read == 0) {
                 break;
             }
             FileUtils::writeAll(file.get(), buffer.data(), read, path);
+            offset += read;
         }
     }
     KRO_LOG(TRACE, "Copied [" << sourcePath << "] file to [" << path << "]");

@@ -8,6 +8,8 @@
 #include "LauncherRun.h"
 #include "SysInfo.h"
 #include "TestSupport.h"
+#include "WinAutoHandle.h"
+#include "WinErrorHandling.h"
 #include "tstrings.h"
 
 using testsupport::LauncherRun;
@@ -166,6 +168,26 @@ TEST(Launcher, FromANetworkDriveRunsALocalCopy) {
     EXPECT_EQ(endRecord(child, L"3010 (0x00000BC2)"), timeless[timeless.size() - 3]) << "the copy's end";
     EXPECT_EQ(L"TRACE: Deleted [" + outer + L"] directory", messages.back());
     EXPECT_TRUE(run.leftovers.empty()) << "both directories are gone";
+}
+
+TEST(Launcher, ALocalLauncherWhoseFileAnotherProgramHoldsStillRuns) {
+    // Another program holds the launcher's file with delete access: the launcher can't hold it by either name
+    // (Wine names the mapping "\??\" + the path), says why, and runs the installer it carries in memory.
+    const testsupport::ScratchDir dir(L"held");
+    const std::wstring copy = dir / L"setup.exe";
+    ASSERT_TRUE(CopyFileW(testsupport::binPath(L"setup.exe").c_str(), copy.c_str(), FALSE));
+    const WinAutoHandle<HANDLE> holder(CreateFileW(copy.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                                   nullptr, OPEN_EXISTING, 0, nullptr));
+    const LauncherRun run = runLauncher(copy, {L"/exit=41"});
+    EXPECT_EQ(41u, run.exitCode);
+    const std::wstring refused =
+        L"] can't be opened (" + formatSystemError(ERROR_SHARING_VIOLATION, nullptr) + L")";
+    std::vector<std::wstring> records = payloadRunRecords(secureDirectoryOf(run), L"setup.exe");
+    records.insert(records.begin(),
+                   L"WARNING: The launcher's file can't be held as the program that runs: [\\??\\" + copy +
+                       refused + L"; [" + copy + refused + L"; the run goes on from the program in memory");
+    EXPECT_EQ(records, messagesOf(run.log));
+    EXPECT_TRUE(run.leftovers.empty());
 }
 
 TEST(Launcher, ATempOnANetworkDriveIsPassedOver) {
