@@ -18,7 +18,6 @@ void checkOptions(const StampOptions& options) {
             throw BadInput("InternalName stays \"Setup Launcher\": it marks the launcher");
         }
     }
-    checkOutputTarget(options.output, options.force);
 }
 
 void checkPayload(const InputFile& payload) {
@@ -78,7 +77,7 @@ StampReport writeStamped(const StampOptions& options, PendingOutput& out) {
 
 StampReport stampLauncher(const StampOptions& options) {
     checkOptions(options);
-    PendingOutput output(options.output);
+    PendingOutput output = openOutput(options.output, options.force);
     const StampReport report = writeStamped(options, output);
     output.commit(options.force);
     return report;
