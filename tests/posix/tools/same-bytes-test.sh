@@ -13,10 +13,9 @@ trap 'rm -rf "$work"' EXIT
 source "$source/tests/script-checks.sh"
 icon=$source/src/windows/wrappers/wrapper4wrapper/resources/launcher.ico
 
+# both NAME ARGS...: runs each tool with the arguments, in which @ stands for the output (native/NAME.exe and
+# windows/NAME.exe: OUT's name is in it) and paths are Linux paths; fails unless both succeed with equal outputs.
 mkdir "$work/native" "$work/windows"
-# both NAME ARGS...: runs each tool with the arguments, in which @ stands for the output (NAME.exe in the folders
-# native and windows: OriginalFilename is OUT's name) and paths are Linux paths; fails unless both succeed and
-# their outputs are equal.
 both() {
     local name=$1 args=() windows_args=() arg
     shift

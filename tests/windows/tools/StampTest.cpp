@@ -47,11 +47,10 @@ TEST_F(StampTest, StampedLauncherCarriesThePayloadIconAndVersionAndRunsThePayloa
     const std::wstring icon = dir / L"release.ico";
     writeFileBytes(icon, iconFile({bitmapImage('b'), pngImage()}));
     const std::wstring out = dir / L"setup.exe";
-    const stampcases::ToolRun run =
-        runStamp(dir, {L"--payload", installer, L"--icon", icon, L"--file-version", L"2.3.4.5",
-                       L"--product-version", L"7.0.1.65535", L"--version-string",
-                       L"ProductName=Acm\u00e9 \u2713", L"--version-string", L"Comments=first release",
-                       L"--version-string", L"OriginalFilename=AcmeSetup.exe", L"--output", out, stub});
+    const stampcases::ToolRun run = runStamp(
+        dir, {L"--payload", installer, L"--icon", icon, L"--file-version", L"2.3.4.5", L"--product-version",
+              L"7.0.1.65535", L"--version-string", L"ProductName=Acm\u00e9 \u2713", L"--version-string",
+              L"Comments=first release", L"--output", out, stub});
     ASSERT_EQ(0, run.exitCode) << run.output;
     const std::string image = readFileBytes(out);
     EXPECT_EQ(stampcases::UNSIGNED_PAYLOAD_WARNING + ("launcher-stamp: wrote '" + tstrings::toMultiByte(out) +
@@ -72,7 +71,7 @@ TEST_F(StampTest, StampedLauncherCarriesThePayloadIconAndVersionAndRunsThePayloa
 
     EXPECT_EQ(L"Acm\u00e9 \u2713", versionString(out, L"ProductName"));
     EXPECT_EQ(L"first release", versionString(out, L"Comments"));
-    EXPECT_EQ(L"AcmeSetup.exe", versionString(out, L"OriginalFilename"));  // given: not OUT's name
+    EXPECT_EQ(L"Acm\u00e9 \u2713 Setup", versionString(out, L"FileDescription"));
     EXPECT_EQ(L"2.3.4.5", versionString(out, L"FileVersion"));
     EXPECT_EQ(L"7.0.1.65535", versionString(out, L"ProductVersion"));
     EXPECT_EQ(L"Setup Launcher", versionString(out, L"InternalName"));
