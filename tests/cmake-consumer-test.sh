@@ -3,8 +3,9 @@
 # (find_package(SetupLauncher)) and through add_subdirectory() of the sources. Each is configured and built
 # with no Wine on PATH and must stamp with a native launcher-stamp (the package's, or one the sources build),
 # producing ProductSetup.exe that carries the payload, the icon, the version and its strings, signed by the
-# SIGN_COMMAND (osslsigncode, a throwaway certificate); the launcher must run the payload and return its exit
-# code.
+# SIGN_COMMAND (osslsigncode, a throwaway certificate, its password in the environment and in no build file;
+# a wrong one fails naming the signer, showing none); the launcher must run the payload and return its exit
+# code. As a subdirectory, the sources keep the consumer's build type and warnings and build no tests.
 # Usage: cmake-consumer-test.sh SOURCE_DIR BUILD_DIR
 set -uo pipefail
 source=$1
@@ -21,10 +22,12 @@ cp "$build/bin/demo-installer.exe" "$work/installer.exe"
 printf '%s' "$tag" >>"$work/installer.exe"
 cp -r "$source/tests/consumer" "$work/project"
 cp "$source/src/windows/wrappers/wrapper4wrapper/resources/launcher.ico" "$work/project/release.ico"
+export CONSUMER_SIGNING_PASSWORD="kro-secret-$$-$RANDOM"
 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Consumer Test Signing" \
-    -addext "extendedKeyUsage=codeSigning" -keyout "$work/key.pem" -out "$work/cert.pem" >/dev/null 2>&1 ||
-    fail "openssl could not make the certificate"
-signing=(-DCONSUMER_CERTIFICATE="$work/cert.pem" -DCONSUMER_KEY="$work/key.pem")
+    -addext "extendedKeyUsage=codeSigning" -keyout "$work/key.pem" -out "$work/cert.pem" >/dev/null 2>&1 &&
+    openssl pkcs12 -export -inkey "$work/key.pem" -in "$work/cert.pem" -out "$work/cert.p12" \
+        -passout env:CONSUMER_SIGNING_PASSWORD || fail "openssl could not make the certificate"
+signing=(-DCONSUMER_PKCS12="$work/cert.p12")
 # Configured and built with the system's own folders on PATH only: no Wine there.
 no_wine=(env PATH=/usr/local/bin:/usr/bin:/bin)
 
@@ -66,6 +69,14 @@ elif ! "${no_wine[@]}" cmake --build "$work/package" >>"$work/package.log" 2>&1;
     fail "find_package: build failed: $(tail -n 5 "$work/package.log")"
 else
     check package "$work/package/ProductSetup.exe" "$build/wineprefix" "$work/prefix/bin/launcher-stamp"
+    # Signing with a wrong password fails naming the signer and its exit code, and shows no password.
+    rm "$work/package/ProductSetup.exe"
+    ! CONSUMER_SIGNING_PASSWORD="kro-wrong-$$" "${no_wine[@]}" cmake --build "$work/package" >"$work/failed.log" 2>&1 ||
+        fail "a wrong password signed"
+    tr -s ' \n' ' ' <"$work/failed.log" | grep -qF "signing ProductSetup.exe failed: osslsigncode exited with 255" ||
+        fail "the failed signing does not name the signer and its exit code: $(cat "$work/failed.log")"
+    ! grep -qF -e kro-wrong- -e "$CONSUMER_SIGNING_PASSWORD" "$work/failed.log" || fail "a password is shown"
+    [ ! -e "$work/package/ProductSetup.exe" ] || fail "the failed signing left a launcher"
 fi
 
 # 2. The sources as a subdirectory, with the launcher's toolchain: they build the native tool too.
@@ -78,6 +89,10 @@ elif ! "${no_wine[@]}" cmake --build "$work/subdirectory" --target product-setup
 else
     check subdirectory "$work/subdirectory/ProductSetup.exe" "$build/wineprefix" \
         "$work/subdirectory/setup-launcher/native-stamp/bin/launcher-stamp"
+    for setting in CMAKE_BUILD_TYPE:STRING= KRO_WARNINGS_AS_ERRORS:BOOL=OFF KRO_BUILD_TESTS:BOOL=OFF; do
+        grep -qx "$setting" "$work/subdirectory/CMakeCache.txt" || fail "add_subdirectory: not $setting"
+    done
 fi
+! grep -rlF "$CONSUMER_SIGNING_PASSWORD" "$work/package" "$work/subdirectory" || fail "a build file holds the password"
 
 finish "consumer projects"

@@ -3,6 +3,8 @@
 // writing, inspect and extract.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "StampCases.h"
 
 namespace {
@@ -49,6 +51,7 @@ TEST_F(StampCases, BadInputEndsWithTwoAMessageAndTheUsageAndLeavesNoOutput) {
     const std::string folder = argument(dir / "folder");
     fs::create_directory(folder);
     const std::string missing = argument(dir / "missing.exe");
+    const std::string unwritable = argument(dir / "missing" / "out.exe");  // a failed write: 1, no usage
     const struct {
         std::vector<std::string> arguments;
         std::string message;
@@ -65,10 +68,16 @@ TEST_F(StampCases, BadInputEndsWithTwoAMessageAndTheUsageAndLeavesNoOutput) {
          "is not an icon file: an image is neither PNG nor a bitmap"},
         {{"--payload", installer, "--icon", multiplied, "--output", out, stub},
          "is not an icon file: its images overlap each other or its directory"},
-        {{"--payload", installer, "--file-version", "1.2.3", "--output", out, stub},
-         "error: --file-version needs a.b.c.d with numbers up to 65535, not '1.2.3'"},
-        {{"--payload", installer, "--product-version", "1.2.3.65536", "--output", out, stub},
-         "error: --product-version needs a.b.c.d with numbers up to 65535, not '1.2.3.65536'"},
+        {{"--payload", installer, "--file-version=1.2.3.4.5", "--output", out, stub},
+         "error: --file-version needs one to four numbers up to 65535 (a[.b[.c[.d]]]), not '1.2.3.4.5'"},
+        {{"--payload", installer, "--product-version", "1.65536", "--output", out, stub},
+         "error: --product-version needs one to four numbers up to 65535 (a[.b[.c[.d]]]), not '1.65536'"},
+        {{"--payload", installer, "-o", out, stub}, "error: unknown option '-o'"},
+        {{"--payload", installer, "--force=yes", "--output", out, stub}, "error: --force takes no value"},
+        {{"--payload=", "--output", out, stub}, "error: --payload needs a value"},
+        {{"--payload", installer, "--output", unwritable, stub},
+         "error: cannot write OUT '" + unwritable + "'",
+         ""},
         {{"--payload", installer, "--version-string", "InternalName=Mine", "--output", out, stub},
          "error: InternalName stays \"Setup Launcher\": it marks the launcher"},
         {{"--payload", installer, "--version-string", "=x", "--output", out, stub},
@@ -95,6 +104,7 @@ TEST_F(StampCases, BadInputEndsWithTwoAMessageAndTheUsageAndLeavesNoOutput) {
          "is not one of our launchers: it is not a Windows",
          "usage: launcher-stamp inspect"},
         {{"inspect"}, "error: LAUNCHER is required", "usage: launcher-stamp inspect"},
+        {{"inspect", "--force", stub}, "error: unknown option '--force'", "usage: launcher-stamp inspect"},
         {{"extract", "--output", out, stub},
          "error: LAUNCHER '" + stub + "' carries no payload",
          "usage: launcher-stamp extract"},
@@ -102,17 +112,44 @@ TEST_F(StampCases, BadInputEndsWithTwoAMessageAndTheUsageAndLeavesNoOutput) {
          "error: OUT '" + folder + "' is a folder",
          "usage: launcher-stamp extract"},
         {{"extract", stub}, "error: --output and LAUNCHER are required", "usage: launcher-stamp extract"},
+        {{"extract", "--output=" + unwritable, stub}, "error: cannot write OUT '" + unwritable + "'", ""},
     };
     const std::vector<std::string> inputs = entriesOf(dir.path());
     for (const auto& each : cases) {
         SCOPED_TRACE(each.message);
         const ToolRun run = runTool(each.arguments);
-        EXPECT_EQ(2, run.exitCode) << run.output;
+        EXPECT_EQ(each.usage.empty() ? 1 : 2, run.exitCode) << run.output;
         EXPECT_EQ(0u, run.output.rfind("launcher-stamp: error: ", 0)) << run.output;
         EXPECT_NE(std::string::npos, run.output.find(each.message)) << run.output;
         EXPECT_NE(std::string::npos, run.output.find("\n" + each.usage)) << run.output;
+        EXPECT_EQ(each.usage.empty(),
+                  run.output.find("--help' describes every option\n") == std::string::npos)
+            << run.output;
         EXPECT_EQ(inputs, entriesOf(dir.path()));
     }
+}
+
+TEST_F(StampCases, EachCommandsHelpDescribesItsOptionsAndTheExitCodes) {
+    // A line each help holds, and what it doesn't: another command's option, or an error. Stamping's help
+    // covers every command; --help wins over the other arguments, and writes nothing.
+    const std::vector<std::tuple<std::vector<std::string>, std::string, std::string>> cases = {
+        {{"--help"}, "\n  --json  prints the same as one JSON object\n", "error"},
+        {{"inspect", "--help"}, "\nusage: launcher-stamp inspect [--json] LAUNCHER\n", "--output"},
+        {{"extract", "-h", "--unknown"}, "\n  --force        replaces an existing FILE\n", "--json"},
+        {{"--payload", installer, "--output", out, "--help", stub},
+         "\n  --no-unsigned-warning      no warning of a payload without an Authenticode signature\n",
+         "error"}};
+    for (const auto& [arguments, line, absent] : cases) {
+        const ToolRun run = runTool(arguments);
+        EXPECT_EQ(0, run.exitCode) << run.output;
+        EXPECT_EQ(0u, run.output.rfind("usage: launcher-stamp ", 0)) << run.output;
+        EXPECT_NE(std::string::npos, ("\n" + run.output).find(line)) << run.output;
+        EXPECT_EQ(std::string::npos, run.output.find(absent)) << run.output;
+        EXPECT_NE(std::string::npos,
+                  run.output.find("\nExit codes: 0 success; 1 reading or writing failed (OUT's "
+                                  "folder missing or read-only, a full disk);\n"));
+    }
+    EXPECT_EQ(std::vector<std::string>{}, entriesOf(dir.path()));
 }
 
 TEST_F(StampCases, AnExistingOutputIsReplacedOnlyWithForce) {
@@ -163,12 +200,14 @@ TEST_F(StampCases, InspectAndExtractShowWhatTheLauncherCarries) {
     writeBytes(payload, "MZ carried by the launcher\n");
     const std::string icon = argument(dir / "release.ico");
     writeBytes(icon, iconFile({bitmapImage('b'), pngImage()}));
+    // Values in either form, a version of two numbers; OriginalFilename is OUT's, a FileDescription given
+    // wins.
     const ToolRun stamped =
-        runTool({"--payload", payload, "--icon", icon, "--file-version", "2.3.4.5", "--version-string",
-                 "ProductName=Acm\u00e9 \"Quoted\"\\", "--output", out, stub});
+        runTool({"--payload=" + payload, "--icon", icon, "--file-version=2.3",
+                 "--version-string=FileDescription=Mine", "--version-string",
+                 "ProductName=Acm\u00e9 \"Quoted\"\\", "--no-unsigned-warning", "--output=" + out, stub});
     EXPECT_EQ(0, stamped.exitCode);
-    EXPECT_EQ(UNSIGNED_PAYLOAD_WARNING + ("launcher-stamp: wrote '" + out + "' (" +
-                                          std::to_string(fs::file_size(out)) + " bytes)\n"),
+    EXPECT_EQ("launcher-stamp: wrote '" + out + "' (" + std::to_string(fs::file_size(out)) + " bytes)\n",
               stamped.output);
     // Windows loads a launcher whole at its start from a share or removable media (both run-from-swap flags):
     // stamping keeps the stub's flags.
@@ -186,10 +225,10 @@ TEST_F(StampCases, InspectAndExtractShowWhatTheLauncherCarries) {
         "{\"launcher\":\"" + escapedOut +
             "\",\"signed\":false,\"payload\":{\"size\":27,\"sha256\":"
             "\"c407a8f37140ec8942a8eb5493ff4536b69928d1ab7f3aa637f2cc2a6ff29f01\",\"signed\":false},"
-            "\"fileVersion\":\"2.3.4.5\",\"productVersion\":\"1.0.0.0\",\"versionStrings\":{\"040904b0\":{"
-            "\"CompanyName\":\"\",\"FileDescription\":\"Setup Launcher Setup\",\"FileVersion\":\"2.3.4.5\","
+            "\"fileVersion\":\"2.3.0.0\",\"productVersion\":\"1.0.0.0\",\"versionStrings\":{\"040904b0\":{"
+            "\"CompanyName\":\"\",\"FileDescription\":\"Mine\",\"FileVersion\":\"2.3.0.0\","
             "\"InternalName\":\"Setup "
-            "Launcher\",\"LegalCopyright\":\"\",\"OriginalFilename\":\"setup-stub.exe\","
+            "Launcher\",\"LegalCopyright\":\"\",\"OriginalFilename\":\"out.exe\","
             "\"ProductName\":\"Acm\u00e9 \\\"Quoted\\\"\\\\\",\"ProductVersion\":\"1.0.0.0\"}},\"icon\":["
             "{\"width\":16,\"height\":16,\"bitDepth\":32},{\"width\":32,\"height\":32,\"bitDepth\":32}]}\n",
         json.output);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <stdexcept>
 
 #include "StampError.h"
 
@@ -14,13 +15,20 @@ constexpr std::size_t COPY_CHUNK = 1 << 20;
 
 }  // namespace
 
-void checkOutputTarget(const std::string& path, bool force) {
+PendingOutput openOutput(const std::string& path, bool force) {
     const PathKind kind = pathKind(path);
     if (kind == PathKind::folder) {
         throw BadInput("OUT '" + path + "' is a folder");
     }
     if (!force && kind == PathKind::file) {
         throw outputExists(path);
+    }
+    try {
+        return PendingOutput(path);
+    } catch (const BadInput& error) {
+        // The file layers call a folder that takes no file bad input; to the tool's user it is a failed
+        // write.
+        throw std::runtime_error(error.what());
     }
 }
 

@@ -11,8 +11,10 @@
 
 namespace stamp {
 
-// The rules for every OUT: not a folder, and replaced only with force. Either is BadInput.
-void checkOutputTarget(const std::string& path, bool force);
+// OUT's pending file, under the rules for every OUT: not a folder, and replaced only with force (either is
+// BadInput). A folder that can't take the file (missing, read-only) is a failed write: it throws
+// std::runtime_error ("cannot write OUT ..."), exit code 1.
+PendingOutput openOutput(const std::string& path, bool force);
 
 class OutputFile {
 public:
