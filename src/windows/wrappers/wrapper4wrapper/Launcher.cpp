@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <exception>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -12,6 +13,7 @@
 #include "LeftoverSweep.h"
 #include "Log.h"
 #include "OwnImage.h"
+#include "PlaceHandover.h"
 #include "PrivilegeGate.h"
 #include "Resources.h"
 #include "SecureDirectory.h"
@@ -51,17 +53,13 @@ int run(const launcher::OwnImage& image) {
             return exitCode;
         }
         image.verify();
-        const SysInfo::WorkPlace& place = SysInfo::workPlace();
-        if (place.folder == nullptr) {
-            KRO_LOG(ERROR, place.failure);
+        KRO_TEST_HOOK(pauseAt(L"before-directory", std::wstring()));
+        const std::unique_ptr<launcher::SecureDirectory> made =
+            launcher::createInFirstPlace(SysInfo::workPlace());
+        if (made == nullptr) {
             return exitCode;
         }
-        if (!place.warning.empty()) {
-            KRO_LOG(WARNING, place.warning);
-        }
-        launcher::removeLeftovers(*place.folder);
-        KRO_TEST_HOOK(pauseAt(L"before-directory", std::wstring()));
-        const launcher::SecureDirectory secureDirectory = createSecureDirectory(*place.folder);
+        const launcher::SecureDirectory& secureDirectory = *made;
         KRO_TEST_HOOK(pauseAt(L"directory-created", secureDirectory.path()));
         const std::wstring ownFileName = FileUtils::getFileName(image.path());
         const std::wstring childPath = FileUtils::joinPath(secureDirectory.path(), ownFileName);

@@ -165,7 +165,8 @@ TEST(Launcher, ATempOnANetworkDriveIsPassedOver) {
     ASSERT_EQ(6u, messages.size()) << "the log stays in TEMP";
     EXPECT_EQ(L"WARNING: TEMP [" + temp +
                   L"] is on a network drive; the working directory goes to [C:\\windows\\temp] instead",
-              messages[0]);
+              messages[1])
+        << "once the directory is made there";
     EXPECT_TRUE(run.leftovers.empty()) << "nothing but the log on N:";
     EXPECT_FALSE(FileUtils::pathExists(dir)) << "nothing left where the run went";
 }

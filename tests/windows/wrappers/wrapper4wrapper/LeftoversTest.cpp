@@ -242,10 +242,10 @@ TEST(Leftovers, TheLogKeepsEveryRecordWithTempAtTheRootOfTheCurrentDrive) {
     EXPECT_EQ(4u, run.exitCode);
     const std::vector<std::wstring> messages = messagesOf(run.log);
     ASSERT_EQ(6u, messages.size());
-    EXPECT_EQ(0u, messages[0].find(L"WARNING: TEMP [T:] has no kernel name to check the started installer "
-                                   L"against; the working directory goes to ["))
+    EXPECT_EQ(0u, messages[0].find(L"TRACE: Created [C:\\windows\\temp\\kro"))
         << tstrings::toMultiByte(messages[0]);
-    EXPECT_EQ(0u, messages[1].find(L"TRACE: Created [C:\\windows\\temp\\kro"))
+    EXPECT_EQ(0u, messages[1].find(L"WARNING: TEMP [T:] has no kernel name to check the started installer "
+                                   L"against; the working directory goes to ["))
         << tstrings::toMultiByte(messages[1]);
     EXPECT_EQ(L"INFO: NOT on network drive", messages[2]);
 }
