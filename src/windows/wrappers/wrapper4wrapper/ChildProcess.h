@@ -40,7 +40,8 @@ inline std::wstring imagePathOf(HANDLE process, ImageNameFunction queryImageName
     return buffer;
 }
 
-// Starts the child from its own folder with the launcher's environment and no inherited handles, waits
+// Starts the child from its own folder with the given environment block (empty: the launcher's own; see
+// ChildEnvironment) and no inherited handles, waits
 // without a time limit and returns its exit code. installer is the child's file, held against change since it
 // was written: the child is started suspended, and runs only if the program the system started is that file
 // (both named in the kernel's namespace); otherwise it is ended before it runs a single instruction of its
@@ -48,7 +49,7 @@ inline std::wstring imagePathOf(HANDLE process, ImageNameFunction queryImageName
 // failed", "WaitForSingleObject failed" or "GetExitCodeProcess failed", KroError<std::runtime_error> when the
 // started program is not the installer, and the binding errors of PeekMessageW.
 inline DWORD execProcessWaitForFinish(const std::wstring& childPath, const std::wstring& commandLine,
-                                      WinAutoHandle<HANDLE> installer,
+                                      WinAutoHandle<HANDLE> installer, const std::wstring& environment = {},
                                       ImageNameFunction queryImageName = &QueryFullProcessImageNameW) {
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
@@ -65,9 +66,10 @@ inline DWORD execProcessWaitForFinish(const std::wstring& childPath, const std::
     static_cast<PeekMessageFunction>(peekMessage)(&message, nullptr, 0, 0, PM_NOREMOVE);
 
     const std::wstring workingDirectory = FileUtils::getDirectory(childPath);
+    std::vector<wchar_t> block(environment.begin(), environment.end());
     if (!CreateProcessW(childPath.c_str(), buffer.data(), nullptr, nullptr, FALSE,
-                        CREATE_NO_WINDOW | CREATE_SUSPENDED, nullptr, workingDirectory.c_str(), &startup,
-                        &info)) {
+                        CREATE_NO_WINDOW | CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT,
+                        block.empty() ? nullptr : block.data(), workingDirectory.c_str(), &startup, &info)) {
         KRO_THROW_SYSERROR(CreateProcessW, "CreateProcess failed");
     }
     const WinAutoHandle<HANDLE> process(info.hProcess);

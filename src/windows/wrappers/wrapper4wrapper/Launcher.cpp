@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 
+#include "ChildEnvironment.h"
 #include "ChildProcess.h"
 #include "Dll.h"
 #include "ExceptionReporting.h"
@@ -98,7 +99,11 @@ int run(const launcher::OwnImage& image) {
             }
         }
         const std::wstring commandLine = getCommandLine(childPath);
-        exitCode = static_cast<int>(execProcessWaitForFinish(childPath, commandLine, std::move(installer)));
+        // The copy on the network branch makes the same choice of place itself, and logs beside this run.
+        const std::wstring environment =
+            image.isRemote() ? std::wstring() : launcher::installerEnvironment(secureDirectory.place());
+        exitCode = static_cast<int>(
+            execProcessWaitForFinish(childPath, commandLine, std::move(installer), environment));
         KRO_TEST_HOOK(pauseAt(L"installer-ended", secureDirectory.path()));
     } catch (const std::exception& e) {
         reportException(KRO_CODE_SITE, e);

@@ -287,7 +287,8 @@ TEST(LauncherSteps, AStartedProgramThatIsNotTheInstallerIsEndedBeforeItRuns) {
     const std::wstring written = FileUtils::ntPathOf(holdInstaller().get());
     ASSERT_EQ(0u, written.find(L"\\Device\\")) << "named in the kernel's namespace";
     try {
-        execProcessWaitForFinish(child, L"\"" + child + L"\" /exit=5", holdInstaller(), &elsewhereImageName);
+        execProcessWaitForFinish(child, L"\"" + child + L"\" /exit=5", holdInstaller(), {},
+                                 &elsewhereImageName);
         FAIL() << "no exception";
     } catch (const std::runtime_error& e) {
         EXPECT_NE(std::string::npos, std::string(e.what()).find(
