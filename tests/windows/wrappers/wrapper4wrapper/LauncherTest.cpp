@@ -59,6 +59,7 @@ TEST(Launcher, LocalRunPassesEveryArgumentUnchanged) {
     EXPECT_EQ(dir, run.report.value("cwd")) << "the child runs from the secure directory";
     EXPECT_EQ(dir + L"\\setup.exe", run.report.value("path")) << "under the launcher's own name";
     EXPECT_EQ(L"1", run.report.value("elevated"));
+    EXPECT_EQ(run.tempDir, run.report.value("temp")) << "TEMP used: the launcher's own environment";
     EXPECT_EQ(payloadRunRecords(dir, L"setup.exe"), messagesOf(run.log));
     for (const auto& record : run.log) {
         EXPECT_EQ(L"setup.exe", record.processName);
@@ -161,6 +162,7 @@ TEST(Launcher, ATempOnANetworkDriveIsPassedOver) {
     const std::wstring dir = secureDirectoryOf(run);
     EXPECT_EQ(L"C:\\windows\\temp", FileUtils::getDirectory(dir));
     EXPECT_EQ(dir + L"\\setup.exe", run.report.value("path")) << "the installer never runs from N:";
+    EXPECT_EQ(L"C:\\windows\\temp", run.report.value("temp")) << "nor unpacks anything there";
     const std::vector<std::wstring> messages = messagesOf(run.log);
     ASSERT_EQ(6u, messages.size()) << "the log stays in TEMP";
     EXPECT_EQ(L"WARNING: TEMP [" + temp +
@@ -240,4 +242,66 @@ TEST(Launcher, APayloadThatIsNoProgramFailsToStart) {
                         L"failed. System error [193](system error 193 ("))
         << tstrings::toMultiByte(last);
     EXPECT_TRUE(run.leftovers.empty());
+}
+
+namespace {
+
+// A run whose log is not in its TEMP: its exit code, the installer's report and its own records in logPath.
+struct RunElsewhere {
+    DWORD exitCode;
+    testsupport::DemoReport report;
+    std::vector<std::wstring> messages;
+};
+RunElsewhere runWithTemp(const std::wstring& temp, const std::wstring& logPath,
+                         const std::wstring& exitCode) {
+    const testsupport::ScratchDir scratch(L"elsewhere");
+    testsupport::RunningProcess process =
+        testsupport::startProcess(testsupport::binPath(L"setup.exe"), {L"/exit=" + exitCode},
+                                  testsupport::inTemp(temp, scratch / L"r.txt"));
+    const DWORD processId = GetProcessId(process.handle());
+    RunElsewhere run{process.wait(), testsupport::readDemoReport(scratch / L"r.txt"), {}};
+    for (const auto& record : testsupport::readLog(logPath)) {
+        if (record.processId == processId) {
+            run.messages.push_back(record.level + L": " + record.message);
+        }
+    }
+    return run;
+}
+
+}  // namespace
+
+TEST(Launcher, ATempThatIsNoFolderIsPassedOverAndTheInstallerGetsThePlaceUsed) {
+    const testsupport::ScratchDir scratch;
+    testsupport::writeFileBytes(scratch / L"file.txt", "not a folder");
+    const struct {
+        std::wstring temp, reason;
+    } rows[] = {{scratch / L"file.txt", L"is a file, not a folder"},
+                {L"\\\\.\\NUL", L"is a device, not a folder"}};
+    for (const auto& row : rows) {
+        const RunElsewhere run = runWithTemp(row.temp, L"C:\\windows\\temp\\vantor.log", L"9");
+        EXPECT_EQ(9u, run.exitCode) << tstrings::toMultiByte(row.temp);
+        ASSERT_EQ(6u, run.messages.size()) << "the records go to the place used";
+        EXPECT_EQ(L"WARNING: TEMP [" + row.temp + L"] " + row.reason +
+                      L"; the working directory goes to [C:\\windows\\temp] instead",
+                  run.messages[1]);
+        EXPECT_EQ(L"C:\\windows\\temp", run.report.value("temp"));
+        EXPECT_EQ(L"C:\\windows\\temp", run.report.value("tmp"));
+        EXPECT_EQ("not a folder", testsupport::readFileBytes(scratch / L"file.txt"));
+    }
+}
+
+TEST(Launcher, AnotherUsersHoldOnTheMachineWideTempStopsNothing) {
+    // SYSTEM's TEMP where Windows has no GetTempPath2W; any user may open it sharing nothing.
+    const testsupport::ScratchDir scratch;
+    testsupport::RunningProcess holder =
+        testsupport::startProcess(testsupport::binPath(L"folder-holder.exe"),
+                                  {L"C:\\windows\\temp", scratch / L"held", scratch / L"stop"});
+    ASSERT_TRUE(testsupport::waitForFile(scratch / L"held"));
+    const RunElsewhere run = runWithTemp(L"C:\\windows\\temp", L"C:\\windows\\temp\\vantor.log", L"6");
+    testsupport::writeFileBytes(scratch / L"stop", "");
+    EXPECT_EQ(0u, holder.wait()) << "the folder was held throughout";
+    EXPECT_EQ(6u, run.exitCode);
+    ASSERT_EQ(5u, run.messages.size()) << "a run as usual, logged in the held folder";
+    EXPECT_EQ(0u, run.messages[0].find(L"TRACE: Created [C:\\windows\\temp\\kro"));
+    EXPECT_EQ(L"C:\\windows\\temp", run.report.value("temp")) << "the launcher's own environment";
 }
