@@ -117,28 +117,3 @@ TEST(FileHandles, AnOpenThatMeetsAnOplockIsNotAvailable) {
     EXPECT_TRUE(FileUtils::openInFolder(folder.handle(), L"locked.txt", request, error).owned())
         << "the handle it got meanwhile was closed: nothing shares the file, yet it opens";
 }
-
-namespace {
-
-DWORD WINAPI ramDiskDevice(LPCWSTR drive, LPWSTR target, DWORD) {
-    const std::wstring device = std::wstring(drive) == L"R:" ? L"\\Device\\ImDisk0" : L"\\??\\C:\\subst";
-    target[device.copy(target, device.size())] = L'\0';  // the callers' buffers hold MAX_PATH units
-    return static_cast<DWORD>(device.size() + 2);
-}
-
-}  // namespace
-
-TEST(FileHandles, AFolderWithAKernelNameOnlyReadsWithItsLongNames) {
-    const struct {
-        const wchar_t *opened, *ntPath, *path;
-    } rows[] = {{L"R:\\TEMPOR~1", L"\\Device\\ImDisk0\\Temporary Files", L"R:\\Temporary Files"},
-                {L"R:", L"\\Device\\ImDisk0\\", L"R:\\"},
-                {L"R:\\T", L"\\Device\\ImDisk01\\T", L"R:\\T"},
-                {L"R:\\J", L"\\Device\\HarddiskVolume2\\elsewhere", L"R:\\J"},
-                {L"S:\\T", L"\\Device\\ImDisk0\\T", L"S:\\T"},
-                {L"\\\\server\\share", L"\\Device\\Mup\\server\\share", L"\\\\server\\share"}};
-    for (const auto& row : rows) {
-        EXPECT_EQ(row.path, FileUtils::longPathOnDrive(row.opened, row.ntPath, &ramDiskDevice))
-            << tstrings::toMultiByte(row.opened);
-    }
-}
