@@ -23,11 +23,7 @@ WorkPlace choose() {
     const FileUtils::HeldFolder& temp = heldTempDir();
     std::vector<PlaceCandidate> candidates{{getTempDir(), &temp, unusableBecause(factsOf(temp))}};
     for (const MachinePlace& place : machinePlaces()) {
-        bool named = false;
-        for (const PlaceCandidate& candidate : candidates) {
-            named = named || isSameFolder(*candidate.folder, *place.folder);
-        }
-        if (!named) {
+        if (!isSameFolder(temp, *place.folder)) {
             candidates.push_back({place.text, place.folder, unusableBecause(factsOf(*place.folder))});
         }
     }

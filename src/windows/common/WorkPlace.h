@@ -18,10 +18,10 @@ namespace SysInfo {
 struct VolumeFacts {
     bool held = false;
     DWORD error = ERROR_SUCCESS;  // why it could not be opened
-    FileUtils::ObjectKind kind = FileUtils::ObjectKind::Folder;
     bool remote = false;
     bool accessLists = false;
     bool kernelNamed = false;
+    FileUtils::ObjectKind kind = FileUtils::ObjectKind::Folder;
 };
 // Reads them through the folder's handle. Never throws but for memory and the binding of ntdll.
 VolumeFacts factsOf(const FileUtils::HeldFolder& folder);

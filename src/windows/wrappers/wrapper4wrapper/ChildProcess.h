@@ -66,10 +66,10 @@ inline DWORD execProcessWaitForFinish(const std::wstring& childPath, const std::
     static_cast<PeekMessageFunction>(peekMessage)(&message, nullptr, 0, 0, PM_NOREMOVE);
 
     const std::wstring workingDirectory = FileUtils::getDirectory(childPath);
-    std::vector<wchar_t> block(environment.begin(), environment.end());
     if (!CreateProcessW(childPath.c_str(), buffer.data(), nullptr, nullptr, FALSE,
                         CREATE_NO_WINDOW | CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT,
-                        block.empty() ? nullptr : block.data(), workingDirectory.c_str(), &startup, &info)) {
+                        environment.empty() ? nullptr : const_cast<wchar_t*>(environment.c_str()),
+                        workingDirectory.c_str(), &startup, &info)) {
         KRO_THROW_SYSERROR(CreateProcessW, "CreateProcess failed");
     }
     const WinAutoHandle<HANDLE> process(info.hProcess);
