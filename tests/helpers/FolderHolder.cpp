@@ -1,15 +1,12 @@
-// folder-holder DIR READY STOP: opens DIR as any user may open C:\Windows\Temp, for adding files and
-// traversing, sharing nothing, which refuses every later open that asks to list or add. Creates the file
-// READY once it holds DIR and lets go when the file STOP exists (at most a minute). Exit code 0 when it held
-// DIR.
+// folder-holder DIR READY STOP: holds DIR as any user may hold C:\Windows\Temp (adding and traversing,
+// sharing nothing: every later open that asks to list or add is refused), creates READY, and lets go once
+// STOP exists (at most a minute). Exit code 0 when it held DIR.
 #include <windows.h>
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 4) {
-        return 2;
-    }
-    const HANDLE held = CreateFileW(argv[1], FILE_ADD_FILE | FILE_TRAVERSE, 0, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE held = argc != 4 ? INVALID_HANDLE_VALUE
+                                  : CreateFileW(argv[1], FILE_ADD_FILE | FILE_TRAVERSE, 0, nullptr,
+                                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (held == INVALID_HANDLE_VALUE) {
         return 1;
     }
@@ -18,6 +15,5 @@ int wmain(int argc, wchar_t** argv) {
          waited += 10) {
         Sleep(10);
     }
-    CloseHandle(held);
-    return 0;
+    return CloseHandle(held) ? 0 : 1;
 }

@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 #include <sddl.h>
 
+#include <algorithm>
+#include <map>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -380,108 +383,57 @@ TEST(LauncherSteps, TheRunWorksWhereTheFileSystemOrTheMountManagerKnowsLess) {
 
 namespace {
 
-// Places that refuse the working directory as Windows would: each held folder answers with its status.
-std::vector<std::pair<HANDLE, NTSTATUS>> refusingPlaces;
-NTSTATUS NTAPI refusingNtCreateFile(PHANDLE handle, ACCESS_MASK access, POBJECT_ATTRIBUTES attributes,
-                                    PIO_STATUS_BLOCK io, PLARGE_INTEGER size, ULONG fileAttributes,
-                                    ULONG share, ULONG disposition, ULONG options, PVOID ea, ULONG eaLength) {
-    for (const auto& [folder, status] : refusingPlaces) {
-        if (attributes->RootDirectory == folder) {
-            return status;
-        }
+// Places that refuse the working directory, each with what its creation throws there.
+std::map<const FileUtils::HeldFolder*, std::string> refusingPlaces;
+launcher::SecureDirectory makeOrRefuse(const FileUtils::HeldFolder& parent) {
+    if (refusingPlaces.count(&parent) != 0) {
+        throw std::runtime_error(refusingPlaces[&parent]);
     }
-    return FileUtils::boundNtCreateFile()(handle, access, attributes, io, size, fileAttributes, share,
-                                          disposition, options, ea, eaLength);
+    return createSecureDirectory(parent);
 }
 
 }  // namespace
 
 TEST(LauncherSteps, APlaceThatRefusesTheDirectoryHandsOverToTheNext) {
-    const testsupport::ScratchDir a(L"denied"), b(L"full"), c(L"taken"), d(L"free");
-    const FileUtils::HeldFolder file = SysInfo::openPlace(testsupport::binPath(L"setup.exe"));
-    const FileUtils::HeldFolder denied = FileUtils::HeldFolder::open(a.path()),
-                                full = FileUtils::HeldFolder::open(b.path()),
-                                taken = FileUtils::HeldFolder::open(c.path()),
-                                free = FileUtils::HeldFolder::open(d.path());
-    refusingPlaces = {{denied.handle(), static_cast<NTSTATUS>(0xC0000022)},
-                      {full.handle(), static_cast<NTSTATUS>(0xC000007F)},
-                      {taken.handle(), static_cast<NTSTATUS>(0xC0000035)}};
-    const auto make = [](const FileUtils::HeldFolder& parent) {
-        return createSecureDirectory(parent, &refusingNtCreateFile);
-    };
-    const std::wstring temp = testsupport::binPath(L"setup.exe");
-    SysInfo::WorkPlace place{{{temp, &file, L"is a file, not a folder"},
-                              {L"A", &denied, L""},
+    const testsupport::ScratchDir a, b;
+    const FileUtils::HeldFolder file = SysInfo::openPlace(testsupport::binPath(L"setup.exe")),
+                                full = FileUtils::HeldFolder::open(a.path()),
+                                free = FileUtils::HeldFolder::open(b.path());
+    refusingPlaces = {{&full, "System error [112]"}};  // as a full disk makes the creation throw
+    SysInfo::WorkPlace place{{{L"T", &file, L"is a file, not a folder"},
                               {L"X", &file, L"can't be opened (x)"},
-                              {L"B", &full, L""},
-                              {L"C", &taken, L""},
-                              {L"D", &free, L""}},
+                              {L"A", &full, L""},
+                              {L"B", &free, L""}},
                              &free};
     testsupport::removeLog();
-    std::wstring made;
-    {
-        const std::unique_ptr<launcher::SecureDirectory> directory =
-            launcher::seams::createInFirstPlace(place, make);
-        ASSERT_NE(nullptr, directory);
-        made = directory->path();
-        EXPECT_EQ(&free, &directory->place());
-    }
-    std::vector<std::wstring> messages = testsupport::messagesOf(testsupport::readLog());
-    ASSERT_EQ(3u, messages.size());
-    const std::wstring& warning = messages[1];
-    const std::vector<std::wstring> parts = {
-        L"WARNING: TEMP [" + temp + L"] is a file, not a folder; [A] refused the working directory (",
-        L"createSecureDirectory(): CreateDirectory(" + a.path() + L"\\kro",
-        L"System error [5]",
-        L"[B] refused the working directory (",
-        L"System error [112]",
-        L"[C] refused the working directory (",
-        L"No free name for the secure directory in " + c.path() +
-            L" after 100 attempts); the working "
-            L"directory goes to [" +
-            d.path() + L"] instead"};
-    std::size_t at = 0;
-    for (const std::wstring& part : parts) {
-        at = warning.find(part, at);
-        ASSERT_NE(std::wstring::npos, at) << tstrings::toMultiByte(part) << "\n"
-                                          << tstrings::toMultiByte(warning);
-    }
-    EXPECT_EQ(std::wstring::npos, warning.find(L"[X]")) << "a place that was never usable only in a failure";
-    EXPECT_EQ(L"TRACE: Created [" + made + L"] directory", messages[0]);
-
+    EXPECT_EQ(&free, &launcher::seams::createInFirstPlace(place, &makeOrRefuse)->place());
     place.candidates.pop_back();
-    testsupport::removeLog();
-    EXPECT_EQ(nullptr, launcher::seams::createInFirstPlace(place, make));
-    messages = testsupport::messagesOf(testsupport::readLog());
-    ASSERT_EQ(1u, messages.size());
-    EXPECT_EQ(0u, messages[0].find(L"ERROR: No folder can hold the working directory: TEMP [" + temp +
-                                   L"] is a file, not a folder; [A] refused the working directory ("));
-    EXPECT_NE(std::wstring::npos, messages[0].find(L"; [X] can't be opened (x); [B] refused"));
-    EXPECT_EQ(L"after 100 attempts); exiting.", messages[0].substr(messages[0].size() - 29));
-    refusingPlaces.clear();
+    EXPECT_EQ(nullptr, launcher::seams::createInFirstPlace(place, &makeOrRefuse));
+    const std::vector<std::wstring> messages = testsupport::messagesOf(testsupport::readLog());
+    ASSERT_EQ(4u, messages.size());  // the directory made and removed, the WARNING, the ERROR
+    const std::wstring refused = L"[A] refused the working directory (System error [112])";
+    EXPECT_EQ(L"WARNING: TEMP [T] is a file, not a folder; " + refused +
+                  L"; the working directory goes to [" + b.path() + L"] instead",
+              messages[1])
+        << "a place that was never usable is left out";
+    EXPECT_EQ(
+        L"ERROR: No folder can hold the working directory: TEMP [T] is a file, not a folder; [X] can't be "
+        L"opened (x); " +
+            refused + L"; exiting.",
+        messages[3]);
 }
 
 TEST(LauncherSteps, TheInstallerGetsThePlaceUsedAsTempAndNothingElseChanges) {
-    const struct {
-        std::vector<std::wstring> before, after;
-    } rows[] = {
-        {{L"=C:=C:\\x", L"A=1", L"Temp=C:\\old", L"tmp=C:\\old", L"Z=2"},
-         {L"=C:=C:\\x", L"A=1", L"Temp=P:\\used", L"tmp=P:\\used", L"Z=2"}},
-        {{L"A=1", L"TEMPDIR=x", L"Z=2"}, {L"A=1", L"TEMP=P:\\used", L"TEMPDIR=x", L"TMP=P:\\used", L"Z=2"}},
-        {{}, {L"TEMP=P:\\used", L"TMP=P:\\used"}},
-    };
-    for (const auto& row : rows) {
-        std::wstring block, expected;
-        for (const std::wstring& entry : row.before) {
-            block += entry + L'\0';
-        }
-        for (const std::wstring& entry : row.after) {
-            expected += entry + L'\0';
-        }
-        block += L'\0';
-        expected += L'\0';
+    // Blocks written with "|" for each terminating zero.
+    const std::pair<std::wstring, std::wstring> rows[] = {
+        {L"=C:=C:\\x|A=1|Temp=C:\\old|tmp=C:\\old|Z=2||", L"=C:=C:\\x|A=1|Temp=P:\\used|tmp=P:\\used|Z=2||"},
+        {L"A=1|TEMPDIR=x|Z=2||", L"A=1|TEMP=P:\\used|TEMPDIR=x|TMP=P:\\used|Z=2||"},
+        {L"|", L"TEMP=P:\\used|TMP=P:\\used||"}};
+    for (auto [block, expected] : rows) {
+        std::replace(block.begin(), block.end(), L'|', L'\0');
+        std::replace(expected.begin(), expected.end(), L'|', L'\0');
         EXPECT_EQ(expected, launcher::seams::withTemp(block.c_str(), L"P:\\used"))
-            << tstrings::toMultiByte(row.after[1]);
+            << tstrings::toMultiByte(block);
     }
     EXPECT_EQ(L"", launcher::installerEnvironment(SysInfo::heldTempDir())) << "TEMP used: the launcher's own";
 }

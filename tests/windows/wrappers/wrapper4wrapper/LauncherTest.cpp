@@ -244,64 +244,41 @@ TEST(Launcher, APayloadThatIsNoProgramFailsToStart) {
     EXPECT_TRUE(run.leftovers.empty());
 }
 
-namespace {
-
-// A run whose log is not in its TEMP: its exit code, the installer's report and its own records in logPath.
-struct RunElsewhere {
-    DWORD exitCode;
-    testsupport::DemoReport report;
-    std::vector<std::wstring> messages;
-};
-RunElsewhere runWithTemp(const std::wstring& temp, const std::wstring& logPath,
-                         const std::wstring& exitCode) {
-    const testsupport::ScratchDir scratch(L"elsewhere");
-    testsupport::RunningProcess process =
-        testsupport::startProcess(testsupport::binPath(L"setup.exe"), {L"/exit=" + exitCode},
-                                  testsupport::inTemp(temp, scratch / L"r.txt"));
-    const DWORD processId = GetProcessId(process.handle());
-    RunElsewhere run{process.wait(), testsupport::readDemoReport(scratch / L"r.txt"), {}};
-    for (const auto& record : testsupport::readLog(logPath)) {
-        if (record.processId == processId) {
-            run.messages.push_back(record.level + L": " + record.message);
-        }
-    }
-    return run;
-}
-
-}  // namespace
-
-TEST(Launcher, ATempThatIsNoFolderIsPassedOverAndTheInstallerGetsThePlaceUsed) {
+TEST(Launcher, PlacesThatAreNoFolderArePassedOverAndAHoldOnTheMachineWideTempStopsNothing) {
+    // TEMP a file, a device, and C:\windows\temp (SYSTEM's TEMP without GetTempPath2W) while another program
+    // holds it sharing nothing, as any user may: each run works there and logs there, and its installer's
+    // TEMP and TMP name it.
     const testsupport::ScratchDir scratch;
     testsupport::writeFileBytes(scratch / L"file.txt", "not a folder");
-    const struct {
-        std::wstring temp, reason;
-    } rows[] = {{scratch / L"file.txt", L"is a file, not a folder"},
-                {L"\\\\.\\NUL", L"is a device, not a folder"}};
-    for (const auto& row : rows) {
-        const RunElsewhere run = runWithTemp(row.temp, L"C:\\windows\\temp\\vantor.log", L"9");
-        EXPECT_EQ(9u, run.exitCode) << tstrings::toMultiByte(row.temp);
-        ASSERT_EQ(6u, run.messages.size()) << "the records go to the place used";
-        EXPECT_EQ(L"WARNING: TEMP [" + row.temp + L"] " + row.reason +
-                      L"; the working directory goes to [C:\\windows\\temp] instead",
-                  run.messages[1]);
-        EXPECT_EQ(L"C:\\windows\\temp", run.report.value("temp"));
-        EXPECT_EQ(L"C:\\windows\\temp", run.report.value("tmp"));
-        EXPECT_EQ("not a folder", testsupport::readFileBytes(scratch / L"file.txt"));
-    }
-}
-
-TEST(Launcher, AnotherUsersHoldOnTheMachineWideTempStopsNothing) {
-    // SYSTEM's TEMP where Windows has no GetTempPath2W; any user may open it sharing nothing.
-    const testsupport::ScratchDir scratch;
-    testsupport::RunningProcess holder =
-        testsupport::startProcess(testsupport::binPath(L"folder-holder.exe"),
-                                  {L"C:\\windows\\temp", scratch / L"held", scratch / L"stop"});
+    const std::wstring windowsTemp = L"C:\\windows\\temp";
+    const std::pair<std::wstring, std::wstring> rows[] = {{scratch / L"file.txt", L"is a file, not a folder"},
+                                                          {L"\\\\.\\NUL", L"is a device, not a folder"},
+                                                          {windowsTemp, L""}};
+    testsupport::RunningProcess holder = testsupport::startProcess(
+        testsupport::binPath(L"folder-holder.exe"), {windowsTemp, scratch / L"held", scratch / L"stop"});
     ASSERT_TRUE(testsupport::waitForFile(scratch / L"held"));
-    const RunElsewhere run = runWithTemp(L"C:\\windows\\temp", L"C:\\windows\\temp\\vantor.log", L"6");
+    int runs = 0;
+    for (const auto& [temp, reason] : rows) {
+        const std::wstring report = scratch / (L"report-" + std::to_wstring(++runs));
+        testsupport::RunningProcess run = testsupport::startProcess(
+            testsupport::binPath(L"setup.exe"), {L"/exit=9"}, testsupport::inTemp(temp, report));
+        const DWORD processId = GetProcessId(run.handle());
+        EXPECT_EQ(9u, run.wait()) << tstrings::toMultiByte(temp);
+        std::vector<std::wstring> messages;
+        for (const auto& record : testsupport::readLog(windowsTemp + L"\\vantor.log")) {
+            if (record.processId == processId) {
+                messages.push_back(record.level + L": " + record.message);
+            }
+        }
+        ASSERT_EQ(reason.empty() ? 5u : 6u, messages.size()) << tstrings::toMultiByte(temp);
+        EXPECT_EQ(0u, messages[0].find(L"TRACE: Created [C:\\windows\\temp\\kro"));
+        EXPECT_TRUE(reason.empty() || messages[1] == L"WARNING: TEMP [" + temp + L"] " + reason +
+                                                         L"; the working directory goes to [" + windowsTemp +
+                                                         L"] instead")
+            << tstrings::toMultiByte(messages[1]);
+        EXPECT_EQ(windowsTemp, testsupport::readDemoReport(report).value("temp"));
+        EXPECT_EQ(windowsTemp, testsupport::readDemoReport(report).value("tmp"));
+    }
     testsupport::writeFileBytes(scratch / L"stop", "");
-    EXPECT_EQ(0u, holder.wait()) << "the folder was held throughout";
-    EXPECT_EQ(6u, run.exitCode);
-    ASSERT_EQ(5u, run.messages.size()) << "a run as usual, logged in the held folder";
-    EXPECT_EQ(0u, run.messages[0].find(L"TRACE: Created [C:\\windows\\temp\\kro"));
-    EXPECT_EQ(L"C:\\windows\\temp", run.report.value("temp")) << "the launcher's own environment";
+    EXPECT_EQ(0u, holder.wait()) << "held throughout";
 }

@@ -267,17 +267,14 @@ TEST(Leftovers, LinksTheInstallerLeavesAreNeverFollowed) {
     testsupport::pointUnixLink(links[2], folders.two());
     EXPECT_EQ(4u, launcher.finish());
     EXPECT_EQ("keep", testsupport::readFileBytes(folders.two() + L"\\keep.txt"));
-    // The links, in the file system's order, and nothing else.
+    // Named as left over, in the file system's order.
     const std::vector<std::wstring> messages =
         messagesOf(testsupport::readLog(folders.one() + L"\\vantor.log"));
-    const std::wstring warning = L"WARNING: Could not remove [" + dir + L"]: ";
-    const auto left = std::find_if(messages.begin(), messages.end(),
-                                   [&](const std::wstring& m) { return m.rfind(warning, 0) == 0; });
+    const auto left = std::find_if(messages.begin(), messages.end(), [&](const std::wstring& m) {
+        return m.rfind(L"WARNING: Could not remove [" + dir + L"]: [", 0) == 0;
+    });
     ASSERT_NE(messages.end(), left);
-    std::size_t named = warning.size() + std::wstring(L" still in use; the next run removes it").size() + 4;
     for (const std::wstring& link : links) {
         EXPECT_NE(std::wstring::npos, left->find(L"[" + link + L"]")) << tstrings::toMultiByte(*left);
-        named += link.size() + 2;
     }
-    EXPECT_EQ(named, left->size()) << tstrings::toMultiByte(*left);
 }
