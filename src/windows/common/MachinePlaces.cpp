@@ -26,41 +26,34 @@ std::wstring windowsDirectory() {
     return length == 0 || length >= MAX_PATH ? std::wstring() : FileUtils::removeTrailingSeparators(buffer);
 }
 
-struct OpenedPlaces {
-    std::vector<MachinePlace> places;
-    std::vector<FileUtils::FileIdentity> identities;  // of those that could be opened
-};
-
-const OpenedPlaces& openedPlaces() {
-    // Never destroyed: the log may write into one of them until the very end.
-    static const OpenedPlaces* const opened = [] {
-        auto* result = new OpenedPlaces();
-        for (const std::wstring& text : seams::machinePlaceTexts(windowsDirectory(), systemWideTemp())) {
-            const auto* folder = new FileUtils::HeldFolder(FileUtils::HeldFolder::openForAttributes(text));
-            FileUtils::FileIdentity identity;
-            if (folder->isHeld() && FileUtils::identityOf(folder->handle(), identity)) {
-                result->identities.push_back(identity);
-            }
-            result->places.push_back({text, folder});
-        }
-        return result;
-    }();
-    return *opened;
+// The machine-wide folders' paths on this system, read once.
+const std::vector<std::wstring>& placeTexts() {
+    static const auto* const texts =
+        new std::vector<std::wstring>(seams::machinePlaceTexts(windowsDirectory(), systemWideTemp()));
+    return *texts;
 }
 
 }  // namespace
 
 const std::vector<MachinePlace>& machinePlaces() {
-    return openedPlaces().places;
+    // Never destroyed: the log may write into one of them until the very end.
+    static const std::vector<MachinePlace>* const places = [] {
+        auto* opened = new std::vector<MachinePlace>();
+        for (const std::wstring& text : placeTexts()) {
+            opened->push_back(
+                {text, new FileUtils::HeldFolder(FileUtils::HeldFolder::openForAttributes(text))});
+        }
+        return opened;
+    }();
+    return *places;
 }
 
 bool isMachineWide(const FileUtils::HeldFolder& folder) {
-    FileUtils::FileIdentity identity;
-    if (!folder.isHeld() || !FileUtils::identityOf(folder.handle(), identity)) {
-        return false;
+    if (!folder.isHeld() || folder.path().empty() || !folder.names().ntPath.empty()) {
+        return false;  // without a final path there is nothing the system vouches for
     }
-    for (const FileUtils::FileIdentity& machine : openedPlaces().identities) {
-        if (machine == identity) {
+    for (const std::wstring& text : placeTexts()) {
+        if (tstrings::equals(folder.path(), text, tstrings::IGNORE_CASE)) {
             return true;
         }
     }

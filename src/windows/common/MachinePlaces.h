@@ -18,12 +18,14 @@ struct MachinePlace {
     std::wstring text;
     const FileUtils::HeldFolder* folder;
 };
-// The machine-wide folders in the order they are tried, opened the first time they are asked for and kept
-// open until the process ends; a folder named twice is listed once. Never throws but for memory.
+// The machine-wide folders in the order they are tried, opened (for attributes) the first time they are
+// asked for and kept open until the process ends; a folder named twice is listed once. Never throws but for
+// memory.
 const std::vector<MachinePlace>& machinePlaces();
 
-// True when the folder is one of the machine-wide folders, by what its handle names (volume and file id), not
-// by any text: a user's TEMP that is a junction to C:\Windows\Temp is machine-wide too.
+// True when the folder is one of the machine-wide folders by what its handle names (its final path, links
+// resolved, against the paths the system configures), not by the text it was reached by: a user's TEMP that
+// is a junction to C:\Windows\Temp is machine-wide too. Nothing is opened for it.
 bool isMachineWide(const FileUtils::HeldFolder& folder);
 
 // Opens the folder at path as a place to work in: a machine-wide folder for its attributes alone; any other

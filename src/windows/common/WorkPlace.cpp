@@ -22,10 +22,9 @@ bool isSameFolder(const FileUtils::HeldFolder& a, const FileUtils::HeldFolder& b
 WorkPlace choose() {
     const FileUtils::HeldFolder& temp = heldTempDir();
     std::vector<PlaceCandidate> candidates{{getTempDir(), &temp, unusableBecause(factsOf(temp))}};
-    for (const MachinePlace& place : machinePlaces()) {
-        if (!isSameFolder(temp, *place.folder)) {
-            candidates.push_back({place.text, place.folder, unusableBecause(factsOf(*place.folder))});
-        }
+    if (!candidates[0].unusable.empty()) {
+        const std::vector<PlaceCandidate> others = machineCandidates();
+        candidates.insert(candidates.end(), others.begin(), others.end());
     }
     return seams::choosePlace(candidates);
 }
@@ -67,6 +66,16 @@ std::wstring unusableBecause(const VolumeFacts& facts) {
         return L"keeps no access lists";
     }
     return {};
+}
+
+std::vector<PlaceCandidate> machineCandidates() {
+    std::vector<PlaceCandidate> candidates;
+    for (const MachinePlace& place : machinePlaces()) {
+        if (!isSameFolder(heldTempDir(), *place.folder)) {
+            candidates.push_back({place.text, place.folder, unusableBecause(factsOf(*place.folder))});
+        }
+    }
+    return candidates;
 }
 
 const WorkPlace& workPlace() {

@@ -37,14 +37,19 @@ struct PlaceCandidate {
 };
 
 struct WorkPlace {
-    // Every place in the order the working directory is tried in: TEMP first, then each machine-wide folder
-    // that is not TEMP.
+    // The places in the order the working directory is tried in: TEMP first, then, when TEMP can't hold it,
+    // the machineCandidates().
     std::vector<PlaceCandidate> candidates;
     // Where the log is written: TEMP when it is a folder that can be opened, else the first place that may
     // hold the working directory, else the first folder that can be opened. Never a file or a device: when
     // no folder can be opened it holds nothing, and records are dropped.
     const FileUtils::HeldFolder* logFolder = nullptr;
 };
+
+// The machine-wide folders that are not TEMP, each with why it can't hold the working directory: where a run
+// goes on when TEMP can't or won't take the working directory. Opened the first time they are asked for.
+// Never throws but for memory.
+std::vector<PlaceCandidate> machineCandidates();
 
 // Chosen the first time it is asked for; the folders are kept open until the process ends. Never throws but
 // for memory.

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include "SecureDirectory.h"
 #include "WorkPlace.h"
@@ -19,9 +20,12 @@ namespace launcher {
 std::unique_ptr<SecureDirectory> createInFirstPlace(const SysInfo::WorkPlace& place);
 
 namespace seams {
-// The same with the directory made by make (createSecureDirectory in the launcher).
+// The same with the directory made by make (createSecureDirectory in the launcher), and, once the place's
+// candidates are used up, the places more() gives that are not among them (SysInfo::machineCandidates).
 using DirectoryMaker = SecureDirectory (*)(const FileUtils::HeldFolder& parent);
-std::unique_ptr<SecureDirectory> createInFirstPlace(const SysInfo::WorkPlace& place, DirectoryMaker make);
+using MorePlaces = std::vector<SysInfo::PlaceCandidate> (*)();
+std::unique_ptr<SecureDirectory> createInFirstPlace(const SysInfo::WorkPlace& place, DirectoryMaker make,
+                                                    MorePlaces more = nullptr);
 }  // namespace seams
 
 }  // namespace launcher
