@@ -47,7 +47,7 @@ std::unique_ptr<SecureDirectory> createInFirstPlace(const SysInfo::WorkPlace& pl
     std::wstring everyReason;  // every place and why, for the ERROR record
     std::wstring handedOver;   // TEMP and the places that refused, for the WARNING record
     for (std::size_t i = 0; i < candidates.size(); ++i) {
-        const SysInfo::PlaceCandidate candidate = candidates[i];
+        const SysInfo::PlaceCandidate candidate = candidates[i];  // a copy: the list may grow below
         std::wstring why = candidate.unusable;
         if (why.empty()) {
             removeLeftovers(*candidate.folder);
