@@ -3,9 +3,11 @@
 
 #include <exception>
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 
+#include "ChildEnvironment.h"
 #include "ChildProcess.h"
 #include "Dll.h"
 #include "ExceptionReporting.h"
@@ -14,6 +16,7 @@
 #include "LeftoverSweep.h"
 #include "Log.h"
 #include "OwnImage.h"
+#include "PlaceHandover.h"
 #include "PrivilegeGate.h"
 #include "Resources.h"
 #include "SecureDirectory.h"
@@ -60,17 +63,13 @@ int run(const launcher::OwnImage& image) {
             return exitCode;
         }
         image.verify();
-        const SysInfo::WorkPlace& place = SysInfo::workPlace();
-        if (place.folder == nullptr) {
-            KRO_LOG(ERROR, place.failure);
+        KRO_TEST_HOOK(pauseAt(L"before-directory", std::wstring()));
+        const std::unique_ptr<launcher::SecureDirectory> made =
+            launcher::createInFirstPlace(SysInfo::workPlace());
+        if (made == nullptr) {
             return exitCode;
         }
-        if (!place.warning.empty()) {
-            KRO_LOG(WARNING, place.warning);
-        }
-        launcher::removeLeftovers(*place.folder);
-        KRO_TEST_HOOK(pauseAt(L"before-directory", std::wstring()));
-        const launcher::SecureDirectory secureDirectory = createSecureDirectory(*place.folder);
+        const launcher::SecureDirectory& secureDirectory = *made;
         KRO_TEST_HOOK(pauseAt(L"directory-created", secureDirectory.path()));
         const std::wstring ownFileName = FileUtils::getFileName(image.path());
         const std::wstring childPath = FileUtils::joinPath(secureDirectory.path(), ownFileName);
@@ -114,7 +113,11 @@ int run(const launcher::OwnImage& image) {
             }
         }
         const std::wstring commandLine = getCommandLine(childPath);
-        exitCode = static_cast<int>(execProcessWaitForFinish(childPath, commandLine, std::move(installer)));
+        // The copy on the network branch makes the same choice of place itself, and logs beside this run.
+        const std::wstring environment =
+            image.isRemote() ? std::wstring() : launcher::installerEnvironment(secureDirectory.place());
+        exitCode = static_cast<int>(
+            execProcessWaitForFinish(childPath, commandLine, std::move(installer), environment));
         KRO_TEST_HOOK(pauseAt(L"installer-ended", secureDirectory.path()));
     } catch (const std::exception& e) {
         reportException(KRO_CODE_SITE, e);

@@ -47,6 +47,8 @@ public:
     ~SecureDirectory();
 
     const std::wstring& path() const { return path_; }
+    // The folder the directory was made in.
+    const FileUtils::HeldFolder& place() const { return parent; }
 
     // Writes the bytes as a new file name in the directory and returns it held against change, rename and
     // deletion (read access, reading shared). The file is created under its final name, so no move is needed;

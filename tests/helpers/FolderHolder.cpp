@@ -1,0 +1,19 @@
+// folder-holder DIR READY STOP: holds DIR as any user may hold C:\Windows\Temp (adding and traversing,
+// sharing nothing: every later open that asks to list or add is refused), creates READY, and lets go once
+// STOP exists (at most a minute). Exit code 0 when it held DIR.
+#include <windows.h>
+
+int wmain(int argc, wchar_t** argv) {
+    const HANDLE held = argc != 4 ? INVALID_HANDLE_VALUE
+                                  : CreateFileW(argv[1], FILE_ADD_FILE | FILE_TRAVERSE, 0, nullptr,
+                                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (held == INVALID_HANDLE_VALUE) {
+        return 1;
+    }
+    CloseHandle(CreateFileW(argv[2], GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    for (int waited = 0; waited < 60000 && GetFileAttributesW(argv[3]) == INVALID_FILE_ATTRIBUTES;
+         waited += 10) {
+        Sleep(10);
+    }
+    return CloseHandle(held) ? 0 : 1;
+}
