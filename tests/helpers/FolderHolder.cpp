@@ -4,9 +4,22 @@
 #include <windows.h>
 
 int wmain(int argc, wchar_t** argv) {
-    const HANDLE held = argc != 4 ? INVALID_HANDLE_VALUE
-                                  : CreateFileW(argv[1], FILE_ADD_FILE | FILE_TRAVERSE, 0, nullptr,
-                                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (argc != 4) {
+        return 1;
+    }
+    // Sharing nothing, the hold waits until no other program has the folder open for more than its
+    // attributes (another test's listing of it, say): at most a minute.
+    HANDLE held = INVALID_HANDLE_VALUE;
+    for (int waited = 0; held == INVALID_HANDLE_VALUE && waited < 60000; waited += 10) {
+        held = CreateFileW(argv[1], FILE_ADD_FILE | FILE_TRAVERSE, 0, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (held == INVALID_HANDLE_VALUE && GetLastError() != ERROR_SHARING_VIOLATION) {
+            return 1;
+        }
+        if (held == INVALID_HANDLE_VALUE) {
+            Sleep(10);
+        }
+    }
     if (held == INVALID_HANDLE_VALUE) {
         return 1;
     }
