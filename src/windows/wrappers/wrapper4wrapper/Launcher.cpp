@@ -91,7 +91,8 @@ int run(const launcher::OwnImage& image) {
                 Resource(PAYLOAD_RESOURCE_ID, 10 /* RT_RCDATA */, SysInfo::getCurrentModuleHandle())
                     .getPtr(size);
             // Held from here on: nobody may change, replace or rename the installer before it starts.
-            installer = secureDirectory.writeFile(ownFileName, payload, size);
+            installer =
+                secureDirectory.writeFile(ownFileName, FileUtils::ByteSource::inMemory(payload, size));
             KRO_TEST_HOOK(plant(secureDirectory.path()));
             KRO_TEST_HOOK(pauseAt(L"installer-written", childPath));
             if (!isSecureDirectoryIntact(secureDirectory.path(), childPath)) {
