@@ -12,11 +12,10 @@
 #include "LeftoverSweep.h"
 #include "Log.h"
 #include "OwnImage.h"
+#include "PayloadSource.h"
 #include "PrivilegeGate.h"
-#include "Resources.h"
 #include "SecureDirectory.h"
 #include "Security.h"
-#include "SysInfo.h"
 #include "WorkPlace.h"
 
 #ifdef KRO_LAUNCHER_TEST_HOOKS
@@ -86,13 +85,9 @@ int run(const launcher::OwnImage& image) {
             KRO_LOG(INFO, "after copying");
         } else {
             KRO_LOG(INFO, "NOT on network drive");
-            DWORD size = 0;
-            const void* payload =
-                Resource(PAYLOAD_RESOURCE_ID, 10 /* RT_RCDATA */, SysInfo::getCurrentModuleHandle())
-                    .getPtr(size);
             // Held from here on: nobody may change, replace or rename the installer before it starts.
             installer =
-                secureDirectory.writeFile(ownFileName, FileUtils::ByteSource::inMemory(payload, size));
+                secureDirectory.writeFile(ownFileName, launcher::payloadBytes(image.handle(), image.path()));
             KRO_TEST_HOOK(plant(secureDirectory.path()));
             KRO_TEST_HOOK(pauseAt(L"installer-written", childPath));
             if (!isSecureDirectoryIntact(secureDirectory.path(), childPath)) {
