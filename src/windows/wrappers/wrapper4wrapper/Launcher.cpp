@@ -16,6 +16,7 @@
 #include "LeftoverSweep.h"
 #include "Log.h"
 #include "OwnImage.h"
+#include "PayloadSource.h"
 #include "PlaceHandover.h"
 #include "PrivilegeGate.h"
 #include "Resources.h"
@@ -98,13 +99,12 @@ int run(const launcher::OwnImage& image) {
             KRO_LOG(INFO, "after copying");
         } else {
             KRO_LOG(INFO, "NOT on network drive");
-            DWORD size = 0;
-            const Resource resource(PAYLOAD_RESOURCE_ID, 10 /* RT_RCDATA */,
-                                    SysInfo::getCurrentModuleHandle());
-            carriesNoPayload = !resource.exists();
-            const void* payload = resource.getPtr(size);
+            carriesNoPayload =
+                !Resource(PAYLOAD_RESOURCE_ID, 10 /* RT_RCDATA */, SysInfo::getCurrentModuleHandle())
+                     .exists();
             // Held from here on: nobody may change, replace or rename the installer before it starts.
-            installer = secureDirectory.writeFile(ownFileName, payload, size);
+            installer =
+                secureDirectory.writeFile(ownFileName, launcher::payloadBytes(image.handle(), image.path()));
             KRO_TEST_HOOK(plant(secureDirectory.path()));
             KRO_TEST_HOOK(pauseAt(L"installer-written", childPath));
             if (!isSecureDirectoryIntact(secureDirectory.path(), childPath)) {

@@ -11,8 +11,6 @@ namespace {
 
 SecureDirectory::ReleaseHook releaseHook = nullptr;
 
-constexpr DWORD copyBufferBytes = 1 << 20;
-
 }  // namespace
 
 std::wstring listedPaths(const std::vector<std::wstring>& paths) {
@@ -45,13 +43,13 @@ WinAutoHandle<HANDLE> SecureDirectory::createFile(const std::wstring& fileName,
     return file;
 }
 
-WinAutoHandle<HANDLE> SecureDirectory::writeFile(const std::wstring& fileName, const void* bytes,
-                                                 DWORD size) const {
+WinAutoHandle<HANDLE> SecureDirectory::writeFile(const std::wstring& fileName,
+                                                 const FileUtils::ByteSource& source) const {
     const std::wstring path = FileUtils::joinPath(path_, fileName);
     {
         const WinAutoHandle<HANDLE> file = createFile(fileName, path);
         KRO_LOG(TRACE, "Created [" << path << "] file");
-        FileUtils::writeAll(file.get(), bytes, size, path);
+        FileUtils::writeAll(file.get(), source, path);
     }
     // Reopened for reading only: Windows refuses to start an image while a handle with write access is open.
     return holdFile(fileName, path);
@@ -59,26 +57,18 @@ WinAutoHandle<HANDLE> SecureDirectory::writeFile(const std::wstring& fileName, c
 
 WinAutoHandle<HANDLE> SecureDirectory::copyFile(const std::wstring& fileName, HANDLE source,
                                                 const std::wstring& sourcePath,
-                                                const CopyCheck& check) const {
+                                                const FileUtils::ChunkCheck& check) const {
     const std::wstring path = FileUtils::joinPath(path_, fileName);
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(source, &size)) {
+        KRO_THROW_SYSERROR(GetFileSizeEx, "GetFileSizeEx(" << sourcePath << ") failed");
+    }
     {
         const WinAutoHandle<HANDLE> file = createFile(fileName, path);
-        std::vector<BYTE> buffer(copyBufferBytes);
-        if (!SetFilePointerEx(source, LARGE_INTEGER{}, nullptr, FILE_BEGIN)) {
-            KRO_THROW_SYSERROR(SetFilePointerEx, "ReadFile(" << sourcePath << ") failed");
-        }
-        for (std::uint64_t offset = 0;;) {
-            DWORD read = 0;
-            if (!ReadFile(source, buffer.data(), copyBufferBytes, &read, nullptr)) {
-                KRO_THROW_SYSERROR(ReadFile, "ReadFile(" << sourcePath << ") failed");
-            }
-            check(offset, buffer.data(), read);
-            if (read == 0) {
-                break;
-            }
-            FileUtils::writeAll(file.get(), buffer.data(), read, path);
-            offset += read;
-        }
+        FileUtils::writeAll(
+            file.get(),
+            FileUtils::ByteSource::inFile(source, 0, static_cast<ULONGLONG>(size.QuadPart), sourcePath), path,
+            check);
     }
     KRO_LOG(TRACE, "Copied [" << sourcePath << "] file to [" << path << "]");
     return holdFile(fileName, path);

@@ -7,12 +7,11 @@
 
 #include <windows.h>
 
-#include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
+#include "FileCopy.h"
 #include "FileHandles.h"
 #include "FileUtils.h"
 #include "Log.h"
@@ -50,21 +49,19 @@ public:
     // The folder the directory was made in.
     const FileUtils::HeldFolder& place() const { return parent; }
 
-    // Writes the bytes as a new file name in the directory and returns it held against change, rename and
-    // deletion (read access, reading shared). The file is created under its final name, so no move is needed;
-    // it is started only after the whole write succeeded. Writes TRACE "Created [path] file". Throws
-    // KroError<SysError> "CreateFile(path) failed" or "WriteFile(path) failed".
-    WinAutoHandle<HANDLE> writeFile(const std::wstring& name, const void* bytes, DWORD size) const;
-    // Called with each chunk the copy reads (its offset in the file, its bytes), before the chunk is written,
-    // and with an empty chunk at the file's end; what it throws ends the copy.
-    using CopyCheck = std::function<void(std::uint64_t offset, const BYTE* bytes, std::size_t size)>;
-    // Copies what the handle holds (read from its start) as a new file name in the directory, each chunk
-    // passed to check first, and returns it held the same way: the copy is made from the open file, never by
-    // a path someone could re-point. Writes TRACE "Copied [sourcePath] file to [path]". Throws
-    // KroError<SysError> "CreateFile(path) failed", "ReadFile(sourcePath) failed" or "WriteFile(path)
-    // failed", and what check throws.
+    // Writes the source's bytes as a new file name in the directory and returns it held against change,
+    // rename and deletion (read access, reading shared). The file is created under its final name, so no move
+    // is needed; it is started only after the whole write succeeded. Writes TRACE "Created [path] file".
+    // Throws KroError<SysError> "CreateFile(path) failed", "ReadFile(source's path) failed" or
+    // "WriteFile(path) failed".
+    WinAutoHandle<HANDLE> writeFile(const std::wstring& name, const FileUtils::ByteSource& source) const;
+    // Copies all that the handle holds as a new file name in the directory, each chunk passed to check before
+    // it is written, and returns it held the same way: the copy is made from the open file, never by a path
+    // someone could re-point. Writes TRACE "Copied [sourcePath] file to [path]". Throws KroError<SysError>
+    // "GetFileSizeEx(sourcePath) failed", "CreateFile(path) failed", "ReadFile(sourcePath) failed" or
+    // "WriteFile(path) failed", and what check throws.
     WinAutoHandle<HANDLE> copyFile(const std::wstring& name, HANDLE source, const std::wstring& sourcePath,
-                                   const CopyCheck& check) const;
+                                   const FileUtils::ChunkCheck& check) const;
 
     // Removes everything inside while the hold is taken, then releases the hold and removes the directory
     // itself, but only once a handle opened on its name, not following links, shows the identity recorded at

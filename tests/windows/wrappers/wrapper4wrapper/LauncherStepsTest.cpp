@@ -348,6 +348,8 @@ TEST(LauncherSteps, TheRunWorksWhereTheFileSystemOrTheMountManagerKnowsLess) {
     const std::pair<FileUtils::seams::InformationFunction, FileUtils::FinalPathFunction> rows[] = {
         {&fatQuery, &GetFinalPathNameByHandleW}, {nullptr, &kernelNameOnly}};
     const std::string installer = testsupport::readFileBytes(testsupport::binPath(L"demo-installer.exe"));
+    const auto bytes =
+        FileUtils::ByteSource::inMemory(installer.data(), static_cast<DWORD>(installer.size()));
     for (const auto& [query, finalPath] : rows) {
         // TEMP given with an 8.3 component: paths go by the long names (on Windows the started program's
         // kernel name would have the short one and fail the check).
@@ -365,8 +367,7 @@ TEST(LauncherSteps, TheRunWorksWhereTheFileSystemOrTheMountManagerKnowsLess) {
             dir = secure.path();
             const std::wstring child = dir + L"\\setup.exe";
             EXPECT_EQ(5u, execProcessWaitForFinish(child, L"\"" + child + L"\" /exit=5 /touch=made.txt",
-                                                   secure.writeFile(L"setup.exe", installer.data(),
-                                                                    static_cast<DWORD>(installer.size()))));
+                                                   secure.writeFile(L"setup.exe", bytes)));
         }
         FileUtils::seams::setInformationQuery(nullptr);
         std::vector<std::wstring> messages = testsupport::messagesWithoutTimes(testsupport::readLog());
