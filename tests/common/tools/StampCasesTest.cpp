@@ -1,8 +1,11 @@
 // launcher-stamp's cases that hold on every system, run by the Windows build's tests (the Windows tool, under
 // Wine) and by the host build's (the native tool): bad input and its messages, OUT's rules, a kill while
-// writing, inspect and extract.
+// writing, an input that changes while it is read, inspect and extract.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
+#include "OutputFile.h"
 #include "StampCases.h"
 
 namespace {
@@ -155,6 +158,45 @@ TEST_F(StampCases, AToolKilledWhileWritingLeavesNothing) {
     ASSERT_TRUE(seen) << "the tool ended before its output was seen";
     tool.kill();
     EXPECT_EQ(std::vector<std::string>{}, entriesOf(output));
+}
+
+TEST_F(StampCases, AnInputThatChangesWhileItIsReadIsReportedByName) {
+    // The payload's first chunk is copied; then the file ends before the rest, or grows, and the rest is
+    // copied into the output (as the payload is) or read (as headers and tables are).
+    const fs::path input = dir / "payload.exe";
+    const std::string bytes = "MZ" + std::string(3u << 20, 'p');
+    const std::size_t chunk = 1u << 20;
+    for (const bool copies : {true, false}) {
+        for (const std::uintmax_t changedSize : {chunk / 2, bytes.size() + 1}) {
+            SCOPED_TRACE(std::to_string(changedSize) + (copies ? " copied" : " read"));
+            writeBytes(input, bytes);
+            const stamp::InputFile payload(argument(input), "PAYLOAD");
+            stamp::PendingOutput pending(out);
+            stamp::OutputFile output(pending);
+            output.copyFrom(payload, 0, chunk);
+            std::error_code refused;
+            fs::resize_file(input, changedSize, refused);
+            std::string rest(bytes.size() - chunk, '\0');
+            const auto useRest = [&] {
+                copies ? output.copyFrom(payload, chunk, rest.size())
+                       : payload.readInto(chunk, &rest[0], rest.size());
+            };
+#ifdef _WIN32
+            // Windows holds an input against every writer that share modes bind while the tool reads it.
+            EXPECT_TRUE(refused);
+            useRest();
+#else
+            ASSERT_FALSE(refused) << refused.message();
+            try {
+                useRest();
+                ADD_FAILURE() << "the change went unseen";
+            } catch (const std::runtime_error& error) {
+                EXPECT_EQ("PAYLOAD changed while it was read: '" + argument(input) + "'",
+                          std::string(error.what()));
+            }
+#endif
+        }
+    }
 }
 
 TEST_F(StampCases, InspectAndExtractShowWhatTheLauncherCarries) {

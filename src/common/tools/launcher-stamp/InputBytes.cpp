@@ -20,7 +20,16 @@ void InputBytes::checkRange(std::uint64_t offset, std::uint64_t size) const {
 
 void InputBytes::readInto(std::uint64_t offset, void* buffer, std::size_t size) const {
     checkRange(offset, size);
-    readAt(offset, buffer, size);
+    auto* bytes = static_cast<std::uint8_t*>(buffer);
+    while (size != 0) {
+        const std::size_t read = readSome(offset, bytes, size);
+        if (read == 0) {
+            throw inputChanged(role_, path_);  // it ends before the size it had when it was opened
+        }
+        bytes += read;
+        offset += read;
+        size -= read;
+    }
 }
 
 }  // namespace stamp

@@ -22,19 +22,19 @@ public:
     void checkRange(std::uint64_t offset, std::uint64_t size) const;
     // size bytes from offset; a range past the end is BadInput as for checkRange().
     std::vector<std::uint8_t> read(std::uint64_t offset, std::size_t size) const;
-    // Fills buffer with size bytes from offset; a range past the end is BadInput as for checkRange().
+    // Fills buffer with size bytes from offset; a range past the end is BadInput as for checkRange(). An
+    // input that now ends sooner, or that changed since it was opened, throws inputChanged (exit code 1).
     void readInto(std::uint64_t offset, void* buffer, std::size_t size) const;
-    // All the bytes in place, valid while the input lives, where the system maps files (POSIX); null where it
-    // doesn't, and the caller reads them instead.
-    virtual const std::uint8_t* mapped() const { return nullptr; }
 
 protected:
     InputBytes(std::string path, std::string role) : path_(std::move(path)), role_(std::move(role)) {}
     void setSize(std::uint64_t size) { size_ = size; }
 
 private:
-    // Reads a range that lies within the input; a failed read throws (exit code 1).
-    virtual void readAt(std::uint64_t offset, void* buffer, std::size_t size) const = 0;
+    // Reads at most size bytes from offset, a range that lies within the input as it was opened, and returns
+    // how many it read: fewer where the input now ends sooner, none at its end. A failed read throws (exit
+    // code 1), and so does a file that the system shows changed since it was opened (inputChanged).
+    virtual std::size_t readSome(std::uint64_t offset, void* buffer, std::size_t size) const = 0;
 
     std::string path_;
     std::string role_;

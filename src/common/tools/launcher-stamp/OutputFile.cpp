@@ -38,18 +38,8 @@ void OutputFile::padTo(std::uint64_t position) {
 }
 
 void OutputFile::copyFrom(const InputBytes& input, std::uint64_t offset, std::uint64_t size) {
-    // A mapped input is written from where it lies, a chunk at a time so that the chunk the checksum has just
-    // read is still in the processor's cache when it is written.
-    if (const std::uint8_t* bytes = input.mapped()) {
-        input.checkRange(offset, size);
-        for (std::uint64_t done = 0; done < size;) {
-            const std::size_t chunk =
-                static_cast<std::size_t>(std::min<std::uint64_t>(size - done, COPY_CHUNK));
-            write(bytes + offset + done, chunk);
-            done += chunk;
-        }
-        return;
-    }
+    // Read, not mapped: a file that shrinks under a mapping ends the process with a signal. The chunk the
+    // checksum has just summed is still in the processor's cache when it is written.
     std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(size, COPY_CHUNK)));
     while (size != 0) {
         const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(size, buffer.size()));

@@ -25,6 +25,7 @@ public:
     // Zero bytes up to position (which must not lie behind).
     void padTo(std::uint64_t position);
     // size bytes of input from offset, through a fixed buffer: a payload of any size is never held whole.
+    // Throws as InputBytes::readInto() does.
     void copyFrom(const InputBytes& input, std::uint64_t offset, std::uint64_t size);
     // The image checksum of everything written, the checksum field itself written as zero.
     std::uint32_t imageChecksum() const;

@@ -17,10 +17,9 @@ public:
     // BadInput ("cannot read ROLE 'path': why").
     InputFile(const std::string& path, const char* role);
     ~InputFile() override;
-    const std::uint8_t* mapped() const override;
 
 private:
-    void readAt(std::uint64_t offset, void* buffer, std::size_t size) const override;
+    std::size_t readSome(std::uint64_t offset, void* buffer, std::size_t size) const override;
 
     struct Native;
     std::unique_ptr<Native> native_;

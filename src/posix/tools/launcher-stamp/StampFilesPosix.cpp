@@ -4,7 +4,6 @@
 // data is not flushed to the disk before the rename, as cp and linkers don't: the rename is atomic for every
 // other program, and flushing 160 MB would double the time of a stamp.
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -58,6 +57,17 @@ std::string folderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// True when both describe the same content of a file: its size and its modification time, to the
+// nanosecond where the file system keeps it so.
+bool sameVersion(const struct stat& a, const struct stat& b) {
+#ifdef __APPLE__
+    const timespec &aTime = a.st_mtimespec, &bTime = b.st_mtimespec;
+#else
+    const timespec &aTime = a.st_mtim, &bTime = b.st_mtim;
+#endif
+    return a.st_size == b.st_size && aTime.tv_sec == bTime.tv_sec && aTime.tv_nsec == bTime.tv_nsec;
+}
+
 // Each system call moves at most this much.
 std::size_t chunkOf(std::size_t size) {
     return size < (1u << 30) ? size : (1u << 30);
@@ -65,73 +75,49 @@ std::size_t chunkOf(std::size_t size) {
 
 }  // namespace
 
-// Owns a read-only mapping of a whole file.
-class Mapping {
-public:
-    Mapping() = default;
-    Mapping(const Mapping&) = delete;
-    Mapping& operator=(const Mapping&) = delete;
-    ~Mapping() {
-        if (data_ != nullptr) {
-            munmap(data_, size_);
-        }
-    }
-    // Maps size bytes of fd; leaves the mapping empty where the system refuses.
-    void map(int fd, std::size_t size) {
-        void* data = size != 0 ? mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0) : MAP_FAILED;
-        if (data != MAP_FAILED) {
-            data_ = data;
-            size_ = size;
-            madvise(data_, size_, MADV_SEQUENTIAL);
-        }
-    }
-    const std::uint8_t* data() const { return static_cast<const std::uint8_t*>(data_); }
-
-private:
-    void* data_ = nullptr;
-    std::size_t size_ = 0;
-};
-
 struct InputFile::Native {
     Descriptor fd;
-    Mapping mapping;
+    struct stat opened {};
+
+    // Nothing here holds a file against writers: a size or modification time other than the file had when it
+    // was opened shows that the bytes read may belong to two versions of it (inputChanged).
+    void checkUnchanged(const InputBytes& file) const {
+        struct stat now {};
+        if (fstat(fd.get(), &now) != 0) {
+            failed("fstat(" + file.path() + ")");
+        }
+        if (!sameVersion(now, opened)) {
+            throw inputChanged(file.role(), file.path());
+        }
+    }
 };
 
 InputFile::InputFile(const std::string& path, const char* role)
     : InputBytes(path, role), native_(new Native) {
     native_->fd.reset(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    struct stat status {};
-    if (native_->fd.get() < 0 || fstat(native_->fd.get(), &status) != 0) {
+    if (native_->fd.get() < 0 || fstat(native_->fd.get(), &native_->opened) != 0) {
         throw BadInput("cannot read " + std::string(role) + " '" + path + "': " + systemText(errno));
     }
-    if (!S_ISREG(status.st_mode)) {
+    if (!S_ISREG(native_->opened.st_mode)) {
         throw BadInput("cannot read " + std::string(role) + " '" + path + "': not a file");
     }
-    setSize(static_cast<std::uint64_t>(status.st_size));
-    // Mapped, a payload is written from the page cache as it lies, without a copy through a buffer.
-    native_->mapping.map(native_->fd.get(), static_cast<std::size_t>(status.st_size));
+    setSize(static_cast<std::uint64_t>(native_->opened.st_size));
 }
 
 InputFile::~InputFile() = default;
 
-const std::uint8_t* InputFile::mapped() const {
-    return native_->mapping.data();
-}
-
-void InputFile::readAt(std::uint64_t offset, void* buffer, std::size_t size) const {
-    auto* bytes = static_cast<std::uint8_t*>(buffer);
-    while (size != 0) {
-        const ssize_t read = pread(native_->fd.get(), bytes, chunkOf(size), static_cast<off_t>(offset));
-        if (read <= 0) {
-            if (read < 0 && errno == EINTR) {
-                continue;
-            }
-            failed("pread(" + path() + ")");
-        }
-        bytes += read;
-        offset += static_cast<std::uint64_t>(read);
-        size -= static_cast<std::size_t>(read);
+std::size_t InputFile::readSome(std::uint64_t offset, void* buffer, std::size_t size) const {
+    ssize_t read = 0;
+    do {
+        read = pread(native_->fd.get(), buffer, chunkOf(size), static_cast<off_t>(offset));
+    } while (read < 0 && errno == EINTR);
+    if (read < 0) {
+        failed("pread(" + path() + ")");
     }
+    if (read > 0) {
+        native_->checkUnchanged(*this);
+    }
+    return static_cast<std::size_t>(read);
 }
 
 struct PendingOutput::Native {
