@@ -1,6 +1,9 @@
 #include "InputBytes.h"
 
+#include <algorithm>
+
 #include "StampError.h"
+#include "StampFiles.h"
 
 namespace stamp {
 
@@ -29,6 +32,19 @@ void InputBytes::readInto(std::uint64_t offset, void* buffer, std::size_t size) 
         bytes += read;
         offset += read;
         size -= read;
+    }
+}
+
+void InputBytes::appendTo(PendingOutput& out, std::uint64_t offset, std::uint64_t size,
+                          const BytesAdded& added) const {
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(size, COPY_CHUNK)));
+    while (size != 0) {
+        const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(size, buffer.size()));
+        readInto(offset, buffer.data(), chunk);
+        out.append(buffer.data(), chunk);
+        added(buffer.data(), chunk);
+        offset += chunk;
+        size -= chunk;
     }
 }
 

@@ -4,9 +4,11 @@
 // data is not flushed to the disk before the rename, as cp and linkers don't: the rename is atomic for every
 // other program, and flushing 160 MB would double the time of a stamp.
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -216,6 +218,80 @@ void PendingOutput::commit(bool replace) {
     }
     native_->committed = true;
 }
+
+#ifdef __linux__
+namespace {
+
+// Owns a read-only view of bytes of a file, mapped where the file holds them.
+class FileView {
+public:
+    FileView(int fd, std::uint64_t offset, std::size_t size, const std::string& path) {
+        static const std::uint64_t page = static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+        lead_ = static_cast<std::size_t>(offset % page);
+        length_ = lead_ + size;
+        base_ = mmap(nullptr, length_, PROT_READ, MAP_SHARED, fd, static_cast<off_t>(offset - lead_));
+        if (base_ == MAP_FAILED) {
+            failed("mmap(" + path + ")");
+        }
+    }
+    FileView(const FileView&) = delete;
+    FileView& operator=(const FileView&) = delete;
+    ~FileView() { munmap(base_, length_); }
+    const std::uint8_t* bytes() const { return static_cast<const std::uint8_t*>(base_) + lead_; }
+
+private:
+    void* base_ = nullptr;
+    std::size_t lead_ = 0;
+    std::size_t length_ = 0;
+};
+
+// Each copy between files moves at most this much: few calls and mappings, and the bytes are still in the
+// processor's cache when the checksum reads them.
+constexpr std::size_t RANGE_CHUNK = 8 << 20;
+
+// How copy_file_range refuses a copy it can't make between two files: a kernel without it, file systems that
+// don't support it, or two file systems.
+bool cannotCopyBetween(int error) {
+    return error == ENOSYS || error == EXDEV || error == EINVAL || error == EOPNOTSUPP;
+}
+
+}  // namespace
+
+// The kernel moves the bytes between the page caches, as cp does; read into the tool and written out again,
+// they cost about twice as long. The checksum then reads them through a mapping of the output, a file that
+// only this process writes (an input may shrink under a mapping, and that ends a process with a signal):
+// what is summed is what the output holds, whatever happened to the input meanwhile.
+void InputFile::appendTo(PendingOutput& out, std::uint64_t offset, std::uint64_t size,
+                         const BytesAdded& added) const {
+    const int to = out.native_->fd.get();
+    while (size != 0) {
+        const off_t at = lseek(to, 0, SEEK_CUR);
+        loff_t from = static_cast<loff_t>(offset);
+        const ssize_t copied =
+            copy_file_range(native_->fd.get(), &from, to, nullptr,
+                            static_cast<std::size_t>(std::min<std::uint64_t>(size, RANGE_CHUNK)), 0);
+        if (copied < 0 && errno == EINTR) {
+            continue;
+        }
+        if (copied < 0 && cannotCopyBetween(errno)) {
+            InputBytes::appendTo(out, offset, size, added);
+            return;
+        }
+        if (at < 0 || copied < 0) {
+            failed("copy_file_range(" + path() + ", " + out.native_->target + ")");
+        }
+        if (copied == 0) {
+            throw inputChanged(role(), path());  // it ends before the size it had when it was opened
+        }
+        native_->checkUnchanged(*this);
+        const FileView view(to, static_cast<std::uint64_t>(at), static_cast<std::size_t>(copied),
+                            out.native_->target);
+        added(view.bytes(), static_cast<std::size_t>(copied));
+        offset += static_cast<std::uint64_t>(copied);
+        size -= static_cast<std::uint64_t>(copied);
+    }
+}
+#endif
 
 PathKind pathKind(const std::string& path) {
     struct stat status {};
