@@ -46,8 +46,10 @@ check() {
     grep -qF "$tool --payload" "$build_dir/build.ninja" || fail "$name: not stamped by $tool"
     ! grep -q SETUP_LAUNCHER_WINE "$build_dir/CMakeCache.txt" || fail "$name: looked for Wine"
     osslsigncode verify -CAfile "$work/cert.pem" -in "$exe" >/dev/null 2>&1 || fail "$name: the signature does not verify"
-    "$tool" inspect --json "$exe" | grep -q '^{"launcher":"[^"]*","signed":true,' ||
-        fail "$name: inspect does not see the signature: $("$tool" inspect --json "$exe")"
+    local release
+    release=$("$tool" --version)
+    "$tool" inspect --json "$exe" | grep -q "^{\"file\":\"[^\"]*\",\"launcher\":\"${release#launcher-stamp }\",\"signed\":true," ||
+        fail "$name: inspect does not see the release and the signature: $("$tool" inspect --json "$exe")"
     local report=$work/$name-report.txt
     DEMO_INSTALLER_REPORT=$(windows "$report") "$wine_run" "$prefix" "$exe" /exit=23
     local status=$?

@@ -49,6 +49,12 @@ TEST_F(StampCases, BadInputEndsWithTwoAMessageAndTheUsageAndLeavesNoOutput) {
     const std::string aligned =
         input("aligned.exe", stubWith([](auto& optional) { optional.fileAlignment = 0x80000000; }));
     const std::string nested = input("nested.exe", launcherWithVersion(nestedVersionBlock(8191), dir.path()));
+    // The stub with a release that is no version.
+    std::string unversionedBytes = readBytes(stub);
+    const std::size_t release =
+        unversionedBytes.find(KRO_RELEASE, resourceSectionIn(unversionedBytes)->pointerToRawData);
+    ASSERT_NE(std::string::npos, release);
+    const std::string unversioned = input("unversioned.exe", unversionedBytes.replace(release, 1, "x"));
     const std::string folder = argument(dir / "folder");
     fs::create_directory(folder);
     const std::string missing = argument(dir / "missing.exe");
@@ -88,6 +94,9 @@ TEST_F(StampCases, BadInputEndsWithTwoAMessageAndTheUsageAndLeavesNoOutput) {
          "is not one of our launchers: a section other than the base relocations follows its resources"},
         {{"--payload", installer, "--output", out, aligned},
          "is not one of our launchers: its alignments are not"},
+        {{"inspect", unversioned},
+         "is not one of our launchers: its release is not a version",
+         "usage: launcher-stamp inspect"},
         {{"--payload", installer, "--output", out, nested},
          "error: LAUNCHER is not one of our launchers: its version block is nested deeper than a version "
          "block goes"},
@@ -199,6 +208,33 @@ TEST_F(StampCases, AnInputThatChangesWhileItIsReadIsReportedByName) {
     }
 }
 
+TEST_F(StampCases, EveryLauncherSaysWhichReleaseItIs) {
+    const ToolRun version = runTool({"--version"});
+    EXPECT_EQ(0, version.exitCode);
+    EXPECT_EQ("launcher-stamp " KRO_RELEASE "\n", version.output);
+    // A launcher from before releases were recorded: the stub without its release resource.
+    std::string older = readBytes(stub);
+    const std::string name("L\0A\0U\0N\0C\0H\0E\0R\0_\0R\0E\0L\0E\0A\0S\0E\0", 32);
+    const std::size_t at = older.find(name);
+    ASSERT_NE(std::string::npos, at);
+    writeBytes(dir / "older.exe", older.replace(at, 2, std::string("X\0", 2)));
+    const struct {
+        std::string launcher, text, json;
+    } cases[] = {
+        {stub, "launcher: " KRO_RELEASE, "\"launcher\":\"" KRO_RELEASE "\""},
+        {argument(dir / "older.exe"), "launcher: unknown release (built before launchers recorded theirs)",
+         "\"launcher\":null"},
+    };
+    for (const auto& each : cases) {
+        const ToolRun text = runTool({"inspect", each.launcher});
+        const ToolRun json = runTool({"inspect", "--json", each.launcher});
+        EXPECT_EQ(0, text.exitCode + json.exitCode) << text.output << json.output;
+        EXPECT_NE(std::string::npos, text.output.find("\n" + each.text + "\nlauncher signature: "))
+            << text.output;
+        EXPECT_NE(std::string::npos, json.output.find("," + each.json + ",\"signed\":")) << json.output;
+    }
+}
+
 TEST_F(StampCases, InspectAndExtractShowWhatTheLauncherCarries) {
     // A payload whose digest is known: "MZ" and a line of text.
     const std::string payload = argument(dir / "payload.exe");
@@ -219,7 +255,8 @@ TEST_F(StampCases, InspectAndExtractShowWhatTheLauncherCarries) {
         escapedOut += c == '\\' ? std::string("\\\\") : std::string(1, c);
     }
     EXPECT_EQ(
-        "{\"launcher\":\"" + escapedOut +
+        "{\"file\":\"" + escapedOut +
+            "\",\"launcher\":\"" KRO_RELEASE
             "\",\"signed\":false,\"payload\":{\"size\":27,\"sha256\":"
             "\"c407a8f37140ec8942a8eb5493ff4536b69928d1ab7f3aa637f2cc2a6ff29f01\",\"signed\":false},"
             "\"fileVersion\":\"2.3.4.5\",\"productVersion\":\"1.0.0.0\",\"versionStrings\":{\"040904b0\":{"

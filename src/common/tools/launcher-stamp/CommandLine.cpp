@@ -178,6 +178,10 @@ const Command COMMANDS[] = {
 }  // namespace
 
 int runCommandLine(const std::vector<std::string>& arguments) {
+    if (arguments.size() == 1 && arguments[0] == "--version") {
+        printLine(Stream::output, std::string("launcher-stamp ") + KRO_RELEASE);
+        return EXIT_SUCCEEDED;
+    }
     if (arguments.size() == 1 && (arguments[0] == "--help" || arguments[0] == "-h")) {
         std::string usage;
         for (const Command& each : COMMANDS) {

@@ -13,7 +13,7 @@ constexpr int EXIT_BAD_INPUT = 2;
 
 // Runs the command the arguments (UTF-8, the program's name left out) name and returns the tool's exit code:
 // 0 on success, 2 on bad input (with a message and the command's usage on the error stream), 1 when
-// anything else failed (with a message).
+// anything else failed (with a message). "--version" prints the tool's release ("launcher-stamp 1.2.0").
 int runCommandLine(const std::vector<std::string>& arguments);
 
 }  // namespace stamp
