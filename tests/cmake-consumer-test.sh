@@ -4,12 +4,11 @@
 # with no Wine on PATH and must stamp with a native launcher-stamp (the package's, or one the sources build),
 # producing ProductSetup.exe that carries the payload, the icon, the version and its strings, signed by the
 # SIGN_COMMAND (osslsigncode, a throwaway certificate); the launcher must run the payload and return its exit
-# code. Given PACKAGE (a release archive unpacked), the project uses that package instead, and nothing else.
+# code. Given PACKAGE (an unpacked release archive), the first project uses it, and the second doesn't run.
 # Usage: cmake-consumer-test.sh SOURCE_DIR BUILD_DIR [PACKAGE]
 set -uo pipefail
 source=$1
 build=$2
-package=${3:-}
 wine_run=$source/cmake/wine-run.sh
 work=$(mktemp -d "$build/consumer.XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -49,7 +48,7 @@ check() {
     osslsigncode verify -CAfile "$work/cert.pem" -in "$exe" >/dev/null 2>&1 || fail "$name: the signature does not verify"
     local release
     release=$("$tool" --version)
-    "$tool" inspect --json "$exe" | grep -q "^{\"file\":\"[^\"]*\",\"launcher\":\"${release#launcher-stamp }\",\"signed\":true," ||
+    "$tool" inspect --json "$exe" | grep -q "^{\"file\":\"[^\"]*\",\"launcher\":\"${release#* }\",\"signed\":true," ||
         fail "$name: inspect does not see the release and the signature: $("$tool" inspect --json "$exe")"
     local report=$work/$name-report.txt
     DEMO_INSTALLER_REPORT=$(windows "$report") "$wine_run" "$prefix" "$exe" /exit=23
@@ -58,32 +57,20 @@ check() {
     [ -f "$report" ] || fail "$name: the payload did not run"
 }
 
-# consume NAME PREFIX: the project through the package in PREFIX (with its native tool), in a project that
-# enables no language: only the tool runs.
-consume() {
-    local name=$1 prefix=$2
-    if ! "${no_wine[@]}" cmake -S "$work/project" -B "$work/$name" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
-        -DCONSUMER_PAYLOAD="$work/installer.exe" "${signing[@]}" >"$work/$name.log" 2>&1; then
-        fail "$name: configure failed: $(tail -n 5 "$work/$name.log")"
-    elif ! "${no_wine[@]}" cmake --build "$work/$name" >>"$work/$name.log" 2>&1; then
-        fail "$name: build failed: $(tail -n 5 "$work/$name.log")"
-    else
-        check "$name" "$work/$name/ProductSetup.exe" "$build/wineprefix" "$prefix/bin/launcher-stamp"
-    fi
-}
-
-if [ -n "$package" ]; then
-    consume archive "$package"
-    finish "consumer of the release archive"
-    exit
-fi
-
-# 1. The installed package, with the native tool this build installs.
-if cmake --install "$build" --prefix "$work/prefix" >"$work/install.log" 2>&1; then
-    consume package "$work/prefix"
-else
+# 1. The installed package (with the native tool this build installs), or PACKAGE, in a project that enables
+# no language: only the tool runs.
+package=${3:-$work/prefix}
+if [ -z "${3:-}" ] && ! cmake --install "$build" --prefix "$package" >"$work/install.log" 2>&1; then
     fail "install failed: $(tail -n 5 "$work/install.log")"
+elif ! "${no_wine[@]}" cmake -S "$work/project" -B "$work/package" -G Ninja -DCMAKE_PREFIX_PATH="$package" \
+    -DCONSUMER_PAYLOAD="$work/installer.exe" "${signing[@]}" >"$work/package.log" 2>&1; then
+    fail "find_package: configure failed: $(tail -n 5 "$work/package.log")"
+elif ! "${no_wine[@]}" cmake --build "$work/package" >>"$work/package.log" 2>&1; then
+    fail "find_package: build failed: $(tail -n 5 "$work/package.log")"
+else
+    check package "$work/package/ProductSetup.exe" "$build/wineprefix" "$package/bin/launcher-stamp"
 fi
+[ -z "${3:-}" ] || { finish "consumer of $package"; exit; }
 
 # 2. The sources as a subdirectory, with the launcher's toolchain: they build the native tool too.
 if ! "${no_wine[@]}" cmake -S "$work/project" -B "$work/subdirectory" -G Ninja \

@@ -1,44 +1,35 @@
 #!/usr/bin/env bash
-# The release archives, as a consumer downloads them: cpack packs the Windows build's zip and this build's
-# tar.gz; each has its name, its SHA-256 beside it, the package's files and its tool (the same stub in both)
-# and a SHA256SUMS that checks them. The tar.gz, unpacked in an empty folder, serves a consumer project (no
-# compiler, no Wine) whose launcher runs under Wine (cmake-consumer-test.sh).
+# The release archives as a consumer gets them, packed by cpack from the Windows build (zip) and this one
+# (tar.gz): names, SHA-256 beside each, files (the same stub in both), SHA256SUMS; the tar.gz unpacked in an
+# empty folder serves a consumer project with no compiler and no Wine (cmake-consumer-test.sh).
 # Usage: release-archive-test.sh SOURCE_DIR WINDOWS_BUILD HOST_BUILD
 set -uo pipefail
 source=$1
-windows_build=$2
-host_build=$3
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 # shellcheck source=script-checks.sh
 source "$source/tests/script-checks.sh"
-release=$("$host_build/bin/launcher-stamp" --version)
-release=${release#launcher-stamp }
-mkdir "$work/unpacked"
+release=$("$3/bin/launcher-stamp" --version)
+zip=setup-launcher-${release#* }-windows-x64
+tgz=setup-launcher-${release#* }-$(uname -s | tr '[:upper:]' '[:lower:]')-$(uname -m)
 
-# archive BUILD NAME EXTENSION TOOL: packs BUILD's archive, which must be NAME.EXTENSION and hold the package and
-# TOOL, checks its sums and unpacks it into $work/unpacked/NAME.
+# archive BUILD NAME EXTENSION TOOL: BUILD packs NAME.EXTENSION holding the package and TOOL, checked and
+# unpacked into $work/NAME.
 archive() {
-    local build=$1 name=$2 file=$2.$3 tool=$4 files
-    if ! cpack --config "$build/CPackConfig.cmake" -B "$work/out" >"$work/$name.log" 2>&1; then
-        fail "$file: cpack failed: $(tail -n 3 "$work/$name.log")"
-        return
-    fi
-    (cd "$work/out" && sha256sum --quiet -c "$file.sha256") || fail "$file: its .sha256 does not match"
-    (cd "$work/unpacked" && cmake -E tar xf "$work/out/$file") || fail "$file: cannot be unpacked"
-    files=$(cd "$work/unpacked/$name" && find . -type f | LC_ALL=C sort | xargs)
-    [ "$files" = "./README.md ./SHA256SUMS ./$tool ./lib/SetupLauncher/setup-stub.exe $(printf '%s ' \
+    cpack --config "$1/CPackConfig.cmake" -B "$work/out" >"$work/$2.log" 2>&1 || fail "$2: $(tail -n 3 "$work/$2.log")"
+    (cd "$work/out" && sha256sum --quiet -c "$2.$3.sha256") || fail "$2.$3: its .sha256 does not match"
+    (cd "$work" && cmake -E tar xf "out/$2.$3") || fail "$2.$3 cannot be unpacked"
+    local files
+    files=$(cd "$work/$2" && find . -type f | LC_ALL=C sort | xargs)
+    [ "$files" = "./README.md ./SHA256SUMS ./$4 ./lib/SetupLauncher/setup-stub.exe $(printf '%s ' \
         ./lib/cmake/SetupLauncher/SetupLauncher{Config,ConfigVersion,Functions}.cmake | xargs)" ] ||
-        fail "$file holds $files"
-    (cd "$work/unpacked/$name" && sha256sum --quiet -c SHA256SUMS) || fail "$file: SHA256SUMS does not match"
+        fail "$2.$3 holds $files"
+    (cd "$work/$2" && sha256sum --quiet -c SHA256SUMS) || fail "$2.$3: SHA256SUMS does not match"
 }
 
-zip=setup-launcher-$release-windows-x64
-tgz=setup-launcher-$release-$(uname -s | tr '[:upper:]' '[:lower:]')-$(uname -m)
-archive "$windows_build" "$zip" zip bin/launcher-stamp.exe
-archive "$host_build" "$tgz" tar.gz bin/launcher-stamp
-cmp -s "$work/unpacked/$zip/lib/SetupLauncher/setup-stub.exe" "$work/unpacked/$tgz/lib/SetupLauncher/setup-stub.exe" ||
+archive "$2" "$zip" zip bin/launcher-stamp.exe
+archive "$3" "$tgz" tar.gz bin/launcher-stamp
+cmp -s "$work/$zip/lib/SetupLauncher/setup-stub.exe" "$work/$tgz/lib/SetupLauncher/setup-stub.exe" ||
     fail "the archives' stubs differ"
-bash "$source/tests/cmake-consumer-test.sh" "$source" "$windows_build" "$work/unpacked/$tgz" ||
-    fail "the consumer of $tgz.tar.gz failed"
+bash "$source/tests/cmake-consumer-test.sh" "$source" "$2" "$work/$tgz" || fail "the consumer of $tgz failed"
 finish "release archives"

@@ -171,68 +171,52 @@ TEST_F(StampCases, AToolKilledWhileWritingLeavesNothing) {
 
 TEST_F(StampCases, AnInputThatChangesWhileItIsReadIsReportedByName) {
     // The payload's first chunk is copied; then the file ends before the rest, or grows, and the rest is
-    // copied into the output (as the payload is) or read (as headers and tables are).
+    // copied (rows 0, 1: as the payload is) or read (rows 2, 3: as headers are). Windows holds an input
+    // against every writer that share modes bind, and refuses the change.
+#ifdef _WIN32
+    const bool held = true;
+#else
+    const bool held = false;
+#endif
     const fs::path input = dir / "payload.exe";
     const std::string bytes = "MZ" + std::string(3u << 20, 'p');
     const std::size_t chunk = 1u << 20;
-    for (const bool copies : {true, false}) {
-        for (const std::uintmax_t changedSize : {chunk / 2, bytes.size() + 1}) {
-            SCOPED_TRACE(std::to_string(changedSize) + (copies ? " copied" : " read"));
-            writeBytes(input, bytes);
-            const stamp::InputFile payload(argument(input), "PAYLOAD");
-            stamp::PendingOutput pending(out);
-            stamp::OutputFile output(pending);
-            output.copyFrom(payload, 0, chunk);
-            std::error_code refused;
-            fs::resize_file(input, changedSize, refused);
-            std::string rest(bytes.size() - chunk, '\0');
-            const auto useRest = [&] {
-                copies ? output.copyFrom(payload, chunk, rest.size())
-                       : payload.readInto(chunk, &rest[0], rest.size());
-            };
-#ifdef _WIN32
-            // Windows holds an input against every writer that share modes bind while the tool reads it.
-            EXPECT_TRUE(refused);
-            useRest();
-#else
-            ASSERT_FALSE(refused) << refused.message();
-            try {
-                useRest();
-                ADD_FAILURE() << "the change went unseen";
-            } catch (const std::runtime_error& error) {
-                EXPECT_EQ("PAYLOAD changed while it was read: '" + argument(input) + "'",
-                          std::string(error.what()));
-            }
-#endif
+    for (const int row : {0, 1, 2, 3}) {
+        SCOPED_TRACE(row);
+        writeBytes(input, bytes);
+        const stamp::InputFile payload(argument(input), "PAYLOAD");
+        stamp::PendingOutput pending(out);
+        stamp::OutputFile output(pending);
+        output.copyFrom(payload, 0, chunk);
+        std::error_code refused;
+        fs::resize_file(input, row % 2 == 0 ? chunk / 2 : bytes.size() + 1, refused);
+        std::string rest(bytes.size() - chunk, '\0'), outcome = "read whole";
+        try {
+            row < 2 ? output.copyFrom(payload, chunk, rest.size())
+                    : payload.readInto(chunk, &rest[0], rest.size());
+        } catch (const std::runtime_error& error) {
+            outcome = error.what();
         }
+        EXPECT_EQ(held, static_cast<bool>(refused));
+        EXPECT_EQ(held ? "read whole" : "PAYLOAD changed while it was read: '" + argument(input) + "'",
+                  outcome);
     }
 }
 
 TEST_F(StampCases, EveryLauncherSaysWhichReleaseItIs) {
-    const ToolRun version = runTool({"--version"});
-    EXPECT_EQ(0, version.exitCode);
-    EXPECT_EQ("launcher-stamp " KRO_RELEASE "\n", version.output);
+    EXPECT_EQ("launcher-stamp " KRO_RELEASE "\n", runTool({"--version"}).output);
+    EXPECT_NE(std::string::npos, runTool({"inspect", stub}).output.find("\nlauncher: " KRO_RELEASE "\n"));
     // A launcher from before releases were recorded: the stub without its release resource.
     std::string older = readBytes(stub);
-    const std::string name("L\0A\0U\0N\0C\0H\0E\0R\0_\0R\0E\0L\0E\0A\0S\0E\0", 32);
-    const std::size_t at = older.find(name);
+    const std::size_t at = older.find(std::string("L\0A\0U\0N\0C\0H\0E\0R\0_\0R\0E\0L\0E\0A\0S\0E\0", 32));
     ASSERT_NE(std::string::npos, at);
     writeBytes(dir / "older.exe", older.replace(at, 2, std::string("X\0", 2)));
-    const struct {
-        std::string launcher, text, json;
-    } cases[] = {
-        {stub, "launcher: " KRO_RELEASE, "\"launcher\":\"" KRO_RELEASE "\""},
-        {argument(dir / "older.exe"), "launcher: unknown release (built before launchers recorded theirs)",
-         "\"launcher\":null"},
-    };
-    for (const auto& each : cases) {
-        const ToolRun text = runTool({"inspect", each.launcher});
-        const ToolRun json = runTool({"inspect", "--json", each.launcher});
-        EXPECT_EQ(0, text.exitCode + json.exitCode) << text.output << json.output;
-        EXPECT_NE(std::string::npos, text.output.find("\n" + each.text + "\nlauncher signature: "))
-            << text.output;
-        EXPECT_NE(std::string::npos, json.output.find("," + each.json + ",\"signed\":")) << json.output;
-    }
+    const ToolRun text = runTool({"inspect", argument(dir / "older.exe")});
+    const ToolRun json = runTool({"inspect", "--json", argument(dir / "older.exe")});
+    EXPECT_EQ(0, text.exitCode + json.exitCode);
+    EXPECT_NE(std::string::npos,
+              text.output.find("\nlauncher: unknown release (built before launchers recorded theirs)\n"));
+    EXPECT_NE(std::string::npos, json.output.find(",\"launcher\":null,")) << json.output;
 }
 
 TEST_F(StampCases, InspectAndExtractShowWhatTheLauncherCarries) {
