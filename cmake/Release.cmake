@@ -18,8 +18,12 @@ install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION . COMPONENT release EX
 
 # kro_release_archive(SYSTEM GENERATOR): cpack in the build folder packs the component "release" into
 # setup-launcher-VERSION-SYSTEM (a GENERATOR archive: ZIP, TGZ) whose files lie in a folder of that name, and
-# writes the archive's SHA-256 beside it (.sha256).
+# writes the archive's SHA-256 beside it (.sha256). Nothing in a project that adds this one as a
+# subdirectory: its packages are its own.
 function(kro_release_archive system generator)
+    if(NOT PROJECT_IS_TOP_LEVEL)
+        return()
+    endif()
     set(CPACK_PACKAGE_NAME setup-launcher)
     set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
     set(CPACK_PACKAGE_FILE_NAME setup-launcher-${PROJECT_VERSION}-${system})

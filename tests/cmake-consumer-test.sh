@@ -82,6 +82,7 @@ elif ! "${no_wine[@]}" cmake --build "$work/subdirectory" --target product-setup
 else
     check subdirectory "$work/subdirectory/ProductSetup.exe" "$build/wineprefix" \
         "$work/subdirectory/setup-launcher/native-stamp/bin/launcher-stamp"
+    [ ! -e "$work/subdirectory/CPackConfig.cmake" ] || fail "add_subdirectory: the launcher took the project's cpack"
 fi
 
 finish "consumer projects"
