@@ -9,9 +9,15 @@ if(MSVC)
 else()
     target_compile_options(kro_options INTERFACE -Wall -Wextra -ffunction-sections -fdata-sections
                                                  $<$<BOOL:${KRO_WARNINGS_AS_ERRORS}>:-Werror>)
+    # The same bytes from any folder: paths in the binaries (__FILE__ in code sites and log records, whose
+    # records show only the file's name) are written relative to the sources and the build.
+    target_compile_options(kro_options INTERFACE -ffile-prefix-map=${PROJECT_SOURCE_DIR}/=
+                                                 -ffile-prefix-map=${PROJECT_BINARY_DIR}/=)
     if(WIN32)
         # A static runtime: the executables import only Windows system DLLs.
         target_link_options(kro_options INTERFACE -static -Wl,--gc-sections)
+        # The same bytes at any time: the image's time stamp is SOURCE_DATE_EPOCH, or 0 where it is not set.
+        set(CMAKE_CXX_LINKER_LAUNCHER sh ${CMAKE_CURRENT_LIST_DIR}/reproducible-link.sh)
     elseif(APPLE)
         target_link_options(kro_options INTERFACE -Wl,-dead_strip)
     else()

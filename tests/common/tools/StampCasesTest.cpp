@@ -1,10 +1,12 @@
 // launcher-stamp's cases that hold on every system, run by the Windows build's tests (the Windows tool, under
 // Wine) and by the host build's (the native tool): bad input and its messages, OUT's rules, a kill while
-// writing, inspect and extract.
+// writing, an input that changes while it is read, inspect and extract.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <tuple>
 
+#include "OutputFile.h"
 #include "StampCases.h"
 
 namespace {
@@ -48,6 +50,12 @@ TEST_F(StampCases, BadInputEndsWithTwoAMessageAndTheUsageAndLeavesNoOutput) {
     const std::string aligned =
         input("aligned.exe", stubWith([](auto& optional) { optional.fileAlignment = 0x80000000; }));
     const std::string nested = input("nested.exe", launcherWithVersion(nestedVersionBlock(8191), dir.path()));
+    // The stub with a release that is no version.
+    std::string unversionedBytes = readBytes(stub);
+    const std::size_t release =
+        unversionedBytes.find(KRO_RELEASE, resourceSectionIn(unversionedBytes)->pointerToRawData);
+    ASSERT_NE(std::string::npos, release);
+    const std::string unversioned = input("unversioned.exe", unversionedBytes.replace(release, 1, "x"));
     const std::string folder = argument(dir / "folder");
     fs::create_directory(folder);
     const std::string missing = argument(dir / "missing.exe");
@@ -94,6 +102,9 @@ TEST_F(StampCases, BadInputEndsWithTwoAMessageAndTheUsageAndLeavesNoOutput) {
          "is not one of our launchers: a section other than the base relocations follows its resources"},
         {{"--payload", installer, "--output", out, aligned},
          "is not one of our launchers: its alignments are not"},
+        {{"inspect", unversioned},
+         "is not one of our launchers: its release is not a version",
+         "usage: launcher-stamp inspect"},
         {{"--payload", installer, "--output", out, nested},
          "error: LAUNCHER is not one of our launchers: its version block is nested deeper than a version "
          "block goes"},
@@ -194,6 +205,56 @@ TEST_F(StampCases, AToolKilledWhileWritingLeavesNothing) {
     EXPECT_EQ(std::vector<std::string>{}, entriesOf(output));
 }
 
+TEST_F(StampCases, AnInputThatChangesWhileItIsReadIsReportedByName) {
+    // The payload's first chunk is copied; then the file ends before the rest, or grows, and the rest is
+    // copied (rows 0, 1: as the payload is) or read (rows 2, 3: as headers are). Windows holds an input
+    // against every writer that share modes bind, and refuses the change.
+#ifdef _WIN32
+    const bool held = true;
+#else
+    const bool held = false;
+#endif
+    const fs::path input = dir / "payload.exe";
+    const std::string bytes = "MZ" + std::string(3u << 20, 'p');
+    const std::size_t chunk = 1u << 20;
+    for (const int row : {0, 1, 2, 3}) {
+        SCOPED_TRACE(row);
+        writeBytes(input, bytes);
+        const stamp::InputFile payload(argument(input), "PAYLOAD");
+        stamp::PendingOutput pending(out);
+        stamp::OutputFile output(pending);
+        output.copyFrom(payload, 0, chunk);
+        std::error_code refused;
+        fs::resize_file(input, row % 2 == 0 ? chunk / 2 : bytes.size() + 1, refused);
+        std::string rest(bytes.size() - chunk, '\0'), outcome = "read whole";
+        try {
+            row < 2 ? output.copyFrom(payload, chunk, rest.size())
+                    : payload.readInto(chunk, &rest[0], rest.size());
+        } catch (const std::runtime_error& error) {
+            outcome = error.what();
+        }
+        EXPECT_EQ(held, static_cast<bool>(refused));
+        EXPECT_EQ(held ? "read whole" : "PAYLOAD changed while it was read: '" + argument(input) + "'",
+                  outcome);
+    }
+}
+
+TEST_F(StampCases, EveryLauncherSaysWhichReleaseItIs) {
+    EXPECT_EQ("launcher-stamp " KRO_RELEASE "\n", runTool({"--version"}).output);
+    EXPECT_NE(std::string::npos, runTool({"inspect", stub}).output.find("\nlauncher: " KRO_RELEASE "\n"));
+    // A launcher from before releases were recorded: the stub without its release resource.
+    std::string older = readBytes(stub);
+    const std::size_t at = older.find(std::string("L\0A\0U\0N\0C\0H\0E\0R\0_\0R\0E\0L\0E\0A\0S\0E\0", 32));
+    ASSERT_NE(std::string::npos, at);
+    writeBytes(dir / "older.exe", older.replace(at, 2, std::string("X\0", 2)));
+    const ToolRun text = runTool({"inspect", argument(dir / "older.exe")});
+    const ToolRun json = runTool({"inspect", "--json", argument(dir / "older.exe")});
+    EXPECT_EQ(0, text.exitCode + json.exitCode);
+    EXPECT_NE(std::string::npos,
+              text.output.find("\nlauncher: unknown release (built before launchers recorded theirs)\n"));
+    EXPECT_NE(std::string::npos, json.output.find(",\"launcher\":null,")) << json.output;
+}
+
 TEST_F(StampCases, InspectAndExtractShowWhatTheLauncherCarries) {
     // A payload whose digest is known: "MZ" and a line of text.
     const std::string payload = argument(dir / "payload.exe");
@@ -222,7 +283,8 @@ TEST_F(StampCases, InspectAndExtractShowWhatTheLauncherCarries) {
         escapedOut += c == '\\' ? std::string("\\\\") : std::string(1, c);
     }
     EXPECT_EQ(
-        "{\"launcher\":\"" + escapedOut +
+        "{\"file\":\"" + escapedOut +
+            "\",\"launcher\":\"" KRO_RELEASE
             "\",\"signed\":false,\"payload\":{\"size\":27,\"sha256\":"
             "\"c407a8f37140ec8942a8eb5493ff4536b69928d1ab7f3aa637f2cc2a6ff29f01\",\"signed\":false},"
             "\"fileVersion\":\"2.3.0.0\",\"productVersion\":\"1.0.0.0\",\"versionStrings\":{\"040904b0\":{"

@@ -21,7 +21,8 @@ constexpr char USAGE_START[] = "usage: ";
 constexpr char HELP_OPTION[] = "--help";
 constexpr char HELP_SHORT[] = "-h";
 constexpr char HELP_FOOTER[] =
-    "Options take their value as --name VALUE or as --name=VALUE.\n"
+    "Options take their value as --name VALUE or as --name=VALUE. launcher-stamp --version prints the\n"
+    "tool's release.\n"
     "Exit codes: 0 success; 1 reading or writing failed (OUT's folder missing or read-only, a full disk);\n"
     "  2 bad input, with a message that says what is wrong.";
 
@@ -273,6 +274,10 @@ std::string help(const Command& command) {
 }  // namespace
 
 int runCommandLine(const std::vector<std::string>& arguments) {
+    if (arguments.size() == 1 && arguments[0] == "--version") {
+        printLine(Stream::output, std::string("launcher-stamp ") + KRO_RELEASE);
+        return EXIT_SUCCEEDED;
+    }
     const Command* command = &COMMANDS[0];
     for (const Command& each : COMMANDS) {
         if (!arguments.empty() && arguments[0] == each.name) {

@@ -90,7 +90,7 @@ StampReport writeStamped(const StampOptions& options, PendingOutput& out) {
     payloads[payloadLanguage] = ResourceData::inFile(payload);
 
     const PeImage& image = launcher.image();
-    const ResourceSection section(tree, image.resourceRva());
+    const ResourceSection section(tree, image.resourceRva(), image.resourceOffset());
     OutputFile file(out);
     image.write(file, section.size(), [&](OutputFile& to) { section.write(to); });
     return StampReport{image.isSigned(), carriesSignature(payload, 0, payload.size()), file.position()};
