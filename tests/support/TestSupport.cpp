@@ -7,7 +7,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <new>
 #include <utility>
 
@@ -21,8 +20,19 @@
 namespace testsupport {
 
 std::string readFileBytes(const std::wstring& path) {
-    std::ifstream in(std::filesystem::path(path), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    // Deletion is shared too: a program that has just moved a file into place still holds it for deletion
+    // until its rename returns, and an open that doesn't share that fails (32) though the file is whole.
+    const WinAutoHandle<HANDLE> file(CreateFileW(path.c_str(), GENERIC_READ,
+                                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::string bytes;
+    char buffer[65536];
+    DWORD read = 0;
+    while (file.get() != INVALID_HANDLE_VALUE &&
+           ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0) {
+        bytes.append(buffer, read);
+    }
+    return bytes;
 }
 
 void writeFileBytes(const std::wstring& path, const std::string& bytes) {

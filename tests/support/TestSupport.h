@@ -22,7 +22,8 @@ struct ParsedRecord {
     std::wstring message;
 };
 
-// The raw bytes of a file; empty when it can't be read.
+// The raw bytes of a file, read sharing everything (so a file another program is still moving into place is
+// read whole); empty when it can't be read.
 std::string readFileBytes(const std::wstring& path);
 void writeFileBytes(const std::wstring& path, const std::string& bytes);
 
