@@ -102,13 +102,7 @@ std::vector<std::wstring> kroEntries(const std::wstring& folder) {
 }
 
 bool waitForFile(const std::wstring& path) {
-    for (int waited = 0; waited < 60000; waited += 10) {
-        if (FileUtils::pathExists(path)) {
-            return true;
-        }
-        Sleep(10);
-    }
-    return false;
+    return waitUntil([&] { return FileUtils::pathExists(path); });
 }
 
 std::vector<DWORD> childProcessIds(DWORD parentId) {

@@ -59,6 +59,23 @@ std::wstring binPath(const std::wstring& name);
 
 bool endsWith(const std::string& text, const std::string& tail);
 
+// Asks condition every 10 ms until it answers true (then true) or timeoutMs have passed (then false, after
+// one last question). Bounded by the clock, not by a count of sleeps, which a busy machine stretches.
+template <class Condition>
+bool waitUntil(Condition condition, ULONGLONG timeoutMs = 60000) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (;;) {
+        const bool late = GetTickCount64() >= deadline;
+        if (condition()) {
+            return true;
+        }
+        if (late) {
+            return false;
+        }
+        Sleep(10);
+    }
+}
+
 // A 64-bit Windows image held in bytes: its NT headers, and the headers of its sections of that name.
 IMAGE_NT_HEADERS64* ntHeadersOf(std::string& image);
 std::vector<IMAGE_SECTION_HEADER*> sectionsNamed(std::string& image, const std::string& name);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "FileHandles.h"
+#include "TestSupport.h"
 #include "WinAutoHandle.h"
 #include "tstrings.h"
 
@@ -29,17 +30,6 @@ std::wstring resolved(const std::wstring& path) {
     const WinAutoHandle<HANDLE> handle(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, 7, nullptr,
                                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     return handle.get() == INVALID_HANDLE_VALUE ? std::wstring() : FileUtils::finalPathOf(handle.get());
-}
-
-template <class Condition>
-bool waitUntil(Condition condition) {
-    for (int waited = 0; waited < 10000; waited += 10) {
-        if (condition()) {
-            return true;
-        }
-        Sleep(10);
-    }
-    return false;
 }
 
 std::wstring quoted(const std::string& text) {
