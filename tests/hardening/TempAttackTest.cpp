@@ -93,8 +93,16 @@ void swapReleasedDirectory(CaseResult& result, bool link) {
                                          L"hold-released",
                                          testsupport::inTemp(temp.one(), scratch / L"report.txt"));
     const std::wstring directory = launcher.waitForPause();
-    const BOOL renamed = MoveFileExW(directory.c_str(), (directory + L".away").c_str(), 0);
-    result.check(renamed != FALSE, "the released directory could be renamed away (it was already empty)");
+    // The ended installer's console host (Wine starts one for a console program started without a window)
+    // still has the directory as its working directory for a moment: the move is tried until it lets go.
+    DWORD moveError = ERROR_SUCCESS;
+    testsupport::waitUntil([&] {
+        moveError = MoveFileExW(directory.c_str(), (directory + L".away").c_str(), 0) ? ERROR_SUCCESS
+                                                                                      : GetLastError();
+        return moveError != ERROR_SHARING_VIOLATION;
+    });
+    result.check(moveError == ERROR_SUCCESS,
+                 "the released directory could be renamed away (it was already empty)");
     if (link) {
         testsupport::pointUnixLink(directory, temp.two());
     } else {
