@@ -145,9 +145,8 @@ TEST(TempAttack, AProgramSwappedInOnTheShareNeverRuns) {
     for (const wchar_t* moment : {L"image-not-held", L"before-directory"}) {
         SCOPED_TRACE(tstrings::toMultiByte(moment));
         const testsupport::ScratchDir scratch(L"share");
-        const std::wstring share = L"N:\\share-" + FileUtils::getFileName(scratch.path());
-        const std::wstring launcherPath = share + L"\\setup-hooks.exe";
-        ASSERT_TRUE(CreateDirectoryW(share.c_str(), nullptr));
+        const testsupport::ScratchDir share(L"share", L"N:");
+        const std::wstring launcherPath = share / L"setup-hooks.exe";
         ASSERT_TRUE(CopyFileW(testsupport::binPath(L"setup-hooks.exe").c_str(), launcherPath.c_str(), FALSE));
         CreateDirectoryW((scratch / L"temp").c_str(), nullptr);
         testsupport::PausedLauncher launcher(launcherPath, {L"/exit=23"}, moment,
@@ -172,6 +171,5 @@ TEST(TempAttack, AProgramSwappedInOnTheShareNeverRuns) {
                      std::string(swapped ? "swapped " : "the swap refused ") + tstrings::toMultiByte(moment) +
                          ": " + (refused ? "-1 with its ERROR record" : "the real installer ran"));
         result.count("left", static_cast<long long>(testsupport::kroEntries(scratch / L"temp").size()));
-        testsupport::removeTree(share);
     }
 }

@@ -173,16 +173,24 @@ void removeLog() {
     DeleteFileW(logPath().c_str());
 }
 
-ScratchDir::ScratchDir(const std::wstring& prefix) {
+std::wstring createFreshFolder(const std::wstring& parent, const std::wstring& prefix) {
     static unsigned counter = 0;
     for (;;) {
-        path_ = SysInfo::getTempDir() + L"\\" + prefix + L"-" + std::to_wstring(GetCurrentProcessId()) +
-                L"-" + std::to_wstring(++counter);
-        if (CreateDirectoryW(path_.c_str(), nullptr)) {
-            return;
+        const std::wstring path = parent + L"\\" + prefix + L"-" + std::to_wstring(GetCurrentProcessId()) +
+                                  L"-" + std::to_wstring(++counter);
+        if (CreateDirectoryW(path.c_str(), nullptr)) {
+            return path;
+        }
+        const DWORD error = GetLastError();
+        if (error != ERROR_ALREADY_EXISTS) {
+            ADD_FAILURE() << "cannot create " << tstrings::toMultiByte(path) << ": error " << error;
+            return std::wstring();
         }
     }
 }
+
+ScratchDir::ScratchDir(const std::wstring& prefix, const std::wstring& parent)
+    : path_(createFreshFolder(parent.empty() ? SysInfo::getTempDir() : parent, prefix)) {}
 
 ScratchDir::~ScratchDir() {
     removeTree(path_);

@@ -36,10 +36,16 @@ std::wstring logPath();
 std::vector<ParsedRecord> readLog(const std::wstring& path = logPath());
 void removeLog();
 
-// A fresh folder under the temporary directory, removed with everything in it when the object goes.
+// Creates a new folder "prefix-<process id>-<n>" in parent and returns its path, taking the next n while a
+// name is taken: Wine soon reuses a process id, and an earlier process with this one may have left its
+// folders. Fails the test (and returns an empty path) when the folder can't be created for another reason.
+std::wstring createFreshFolder(const std::wstring& parent, const std::wstring& prefix);
+
+// A fresh folder in parent (the temporary directory when empty), removed with everything in it when the
+// object goes.
 class ScratchDir {
 public:
-    explicit ScratchDir(const std::wstring& prefix = L"scratch");
+    explicit ScratchDir(const std::wstring& prefix = L"scratch", const std::wstring& parent = std::wstring());
     ~ScratchDir();
     ScratchDir(const ScratchDir&) = delete;
     ScratchDir& operator=(const ScratchDir&) = delete;

@@ -71,13 +71,11 @@ void removeUnixTree(const std::wstring& path) {
 }
 
 SwitchableTemp::SwitchableTemp() {
-    static int counter = 0;
-    base = tstrings::fromMultiByte(KRO_FIXTURES_DIR) + L"\\switch-" + std::to_wstring(GetCurrentProcessId()) +
-           L"-" + std::to_wstring(++counter);
-    for (wchar_t& c : base) {
+    std::wstring fixtures = tstrings::fromMultiByte(KRO_FIXTURES_DIR);
+    for (wchar_t& c : fixtures) {
         c = c == L'/' ? L'\\' : c;
     }
-    CreateDirectoryW(base.c_str(), nullptr);
+    base = createFreshFolder(fixtures, L"switch");
     CreateDirectoryW(one().c_str(), nullptr);
     CreateDirectoryW(two().c_str(), nullptr);
     pointAt(one());

@@ -80,7 +80,8 @@ TEST(Launcher, TheInstallerSeesTheCommandLineAsTyped) {
     // A copy in a folder with a space, for a quoted program name; and one on drive N:, the network branch.
     const testsupport::ScratchDir spaced(L"with space");
     const std::wstring quotedCopy = spaced / L"setup.exe";
-    const std::wstring networkCopy = L"N:\\setup-typed-" + std::to_wstring(GetCurrentProcessId()) + L".exe";
+    const testsupport::ScratchDir share(L"typed", L"N:");
+    const std::wstring networkCopy = share / L"setup-typed.exe";
     for (const std::wstring& copy : {quotedCopy, networkCopy}) {
         ASSERT_TRUE(CopyFileW(testsupport::binPath(L"setup.exe").c_str(), copy.c_str(), FALSE));
     }
@@ -104,7 +105,6 @@ TEST(Launcher, TheInstallerSeesTheCommandLineAsTyped) {
         EXPECT_EQ(L"\"" + child + L"\"" + row.tail, run.report.value("commandLine"))
             << tstrings::toMultiByte(row.tail);
     }
-    DeleteFileW(networkCopy.c_str());
 }
 
 TEST(Launcher, NoArgumentsAndExitCodesComeBackUnchanged) {
@@ -133,12 +133,12 @@ TEST(Launcher, NoArgumentsAndExitCodesComeBackUnchanged) {
 
 TEST(Launcher, FromANetworkDriveRunsALocalCopy) {
     // Drive N: of the test prefix reports itself as a network drive.
-    const std::wstring name = L"setup-net-" + std::to_wstring(GetCurrentProcessId()) + L".exe";
-    const std::wstring networkCopy = L"N:\\" + name;
+    const testsupport::ScratchDir share(L"net", L"N:");
+    const std::wstring name = L"setup-net.exe";
+    const std::wstring networkCopy = share / name;
     ASSERT_TRUE(CopyFileW(testsupport::binPath(L"setup.exe").c_str(), networkCopy.c_str(), FALSE));
     ASSERT_EQ(FileUtils::Network, FileUtils::getPathLocation(networkCopy));
     const LauncherRun run = runLauncher(networkCopy, {L"/exit=3010", L"a b"});
-    DeleteFileW(networkCopy.c_str());
 
     EXPECT_EQ(3010u, run.exitCode);
     EXPECT_EQ((std::vector<std::wstring>{L"/exit=3010", L"a b"}), run.report.all("arg"));
@@ -169,13 +169,11 @@ TEST(Launcher, FromANetworkDriveRunsALocalCopy) {
 }
 
 TEST(Launcher, ATempOnANetworkDriveIsPassedOver) {
-    const std::wstring temp = L"N:\\temp-" + std::to_wstring(GetCurrentProcessId());
-    ASSERT_TRUE(CreateDirectoryW(temp.c_str(), nullptr));
+    const testsupport::ScratchDir share(L"temp", L"N:");
+    const std::wstring temp = share.path();
     testsupport::LauncherRunOptions options;
     options.tempDir = temp;
     const LauncherRun run = runLauncher(testsupport::binPath(L"setup.exe"), {L"/exit=12"}, options);
-    DeleteFileW((temp + L"\\vantor.log").c_str());
-    RemoveDirectoryW(temp.c_str());
 
     EXPECT_EQ(12u, run.exitCode);
     const std::wstring dir = secureDirectoryOf(run);
