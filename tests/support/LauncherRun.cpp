@@ -105,14 +105,36 @@ bool waitForFile(const std::wstring& path) {
     return waitUntil([&] { return FileUtils::pathExists(path); });
 }
 
-std::vector<DWORD> childProcessIds(DWORD parentId) {
+namespace {
+
+// When the process started (100 ns units); 0 when the system doesn't say.
+ULONGLONG startTimeOf(HANDLE process) {
+    FILETIME started{}, ended{}, kernel{}, user{};
+    if (!GetProcessTimes(process, &started, &ended, &kernel, &user)) {
+        return 0;
+    }
+    return (static_cast<ULONGLONG>(started.dwHighDateTime) << 32) | started.dwLowDateTime;
+}
+
+}  // namespace
+
+std::vector<DWORD> childProcessIds(HANDLE parent) {
+    const DWORD parentId = GetProcessId(parent);
+    const ULONGLONG parentStart = startTimeOf(parent);
     std::vector<DWORD> children;
     const WinAutoHandle<HANDLE> snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof(entry);
     for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
          more = Process32NextW(snapshot.get(), &entry)) {
-        if (entry.th32ParentProcessID == parentId) {
+        if (entry.th32ParentProcessID != parentId || parentStart == 0) {
+            continue;
+        }
+        // A child starts after its parent; one that started before was started by an earlier holder of the
+        // id.
+        const WinAutoHandle<HANDLE> candidate(
+            OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+        if (candidate.get() != nullptr && startTimeOf(candidate.get()) >= parentStart) {
             children.push_back(entry.th32ProcessID);
         }
     }
