@@ -59,5 +59,5 @@ echo "Stamping the payload ($(stat -c %s "$payload") bytes, no holes) into the s
 | command | median s | × cp | goal |
 |---|---|---|---|
 | \`cp\` of the payload | $cp_s | 1.00 | |
-| native \`launcher-stamp\` (build/host) | $native_s | $(ratio "$native_s") | at most 1.5 |
+| native \`launcher-stamp\` (build/host) | $native_s | $(ratio "$native_s") | at most 1.2 |
 | \`launcher-stamp.exe\` under Wine, its start included | $windows_s | $(ratio "$windows_s") | |"

@@ -9,9 +9,15 @@ if(MSVC)
 else()
     target_compile_options(kro_options INTERFACE -Wall -Wextra -ffunction-sections -fdata-sections
                                                  $<$<BOOL:${KRO_WARNINGS_AS_ERRORS}>:-Werror>)
+    # The same bytes from any folder: paths in the binaries (__FILE__ in code sites and log records, whose
+    # records show only the file's name) are written relative to the sources and the build.
+    target_compile_options(kro_options INTERFACE -ffile-prefix-map=${PROJECT_SOURCE_DIR}/=
+                                                 -ffile-prefix-map=${PROJECT_BINARY_DIR}/=)
     if(WIN32)
         # A static runtime: the executables import only Windows system DLLs.
         target_link_options(kro_options INTERFACE -static -Wl,--gc-sections)
+        # The same bytes at any time: the image's time stamp is SOURCE_DATE_EPOCH, or 0 where it is not set.
+        set(CMAKE_CXX_LINKER_LAUNCHER sh ${CMAKE_CURRENT_LIST_DIR}/reproducible-link.sh)
     elseif(APPLE)
         target_link_options(kro_options INTERFACE -Wl,-dead_strip)
     else()
@@ -36,11 +42,14 @@ function(kro_unicode_entry target)
 endfunction()
 
 # Launchers: the resource section read-only, as Microsoft's linker makes it (GNU ld makes it writable), so that
-# Wine maps the payload shared instead of private.
+# Wine maps the payload shared instead of private; and the image loaded whole at the start from a share or
+# removable media (/SWAPRUN:NET, /SWAPRUN:CD), for which GNU ld has no switch.
 set(KRO_CMAKE_DIR ${CMAKE_CURRENT_LIST_DIR} CACHE INTERNAL "")
-function(kro_resources_read_only target)
-    if(NOT MSVC)
+function(kro_launcher_header target)
+    if(MSVC)
+        target_link_options(${target} PRIVATE /SWAPRUN:NET /SWAPRUN:CD)
+    else()
         add_custom_command(TARGET ${target} POST_BUILD
-                           COMMAND sh ${KRO_CMAKE_DIR}/resources-read-only.sh $<TARGET_FILE:${target}> VERBATIM)
+                           COMMAND sh ${KRO_CMAKE_DIR}/launcher-header.sh $<TARGET_FILE:${target}> VERBATIM)
     endif()
 endfunction()

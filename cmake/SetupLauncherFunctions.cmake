@@ -11,12 +11,19 @@
 # signed, holding the stamped launcher when the command starts (for signers that sign in place: jsign,
 # signtool), unless <UNSIGNED> appears: then <UNSIGNED> is the stamped launcher and <LAUNCHER> does not exist
 # yet (for signers that write a new file: osslsigncode -in <UNSIGNED> -out <LAUNCHER>).
+# Secrets: <ENV:NAME> in an argument is the environment variable NAME's value when the command runs
+# (-pass <ENV:SIGNING_PASSWORD>), or the signer reads a file (osslsigncode -readpass FILE). Never $ENV{NAME}
+# or a variable holding the secret: CMake expands those when it configures, into the build files. A failed
+# signing says which signer failed and its exit code, never the command line.
 #
 # Where the stamping tool runs: natively when SETUP_LAUNCHER_STAMP_NATIVE is set (a native launcher-stamp,
 # or a Windows host); elsewhere through SETUP_LAUNCHER_RUNNER (a command list the tool is appended to), by
 # default CMAKE_CROSSCOMPILING_EMULATOR, else wine64 or wine from PATH or /usr/lib/wine.
 # The stub, the tool and their dependencies come from SETUP_LAUNCHER_STUB, SETUP_LAUNCHER_STAMP,
 # SETUP_LAUNCHER_STAMP_NATIVE and SETUP_LAUNCHER_DEPENDS, which the package (or the source tree) sets.
+# Cached: add_setup_launcher() is called from other folders than the one that includes this file.
+set(SETUP_LAUNCHER_SIGN_SCRIPT "${CMAKE_CURRENT_LIST_DIR}/SetupLauncherSign.cmake" CACHE INTERNAL "")
+
 function(add_setup_launcher name)
     cmake_parse_arguments(PARSE_ARGV 1 ARG "" "PAYLOAD;ICON;OUTPUT_NAME;VERSION;PRODUCT_NAME;COMPANY_NAME"
                           "VERSION_STRINGS;SIGN_COMMAND")
@@ -65,14 +72,13 @@ function(add_setup_launcher name)
     if(ARG_VERSION)
         list(APPEND stamp_arguments --file-version ${ARG_VERSION} --product-version ${ARG_VERSION})
     endif()
+    # The tool sets FileDescription from ProductName, and OriginalFilename from the file it writes.
     if(DEFINED ARG_PRODUCT_NAME)
-        list(APPEND stamp_arguments --version-string "ProductName=${ARG_PRODUCT_NAME}"
-                                    --version-string "FileDescription=${ARG_PRODUCT_NAME} Setup")
+        list(APPEND stamp_arguments --version-string "ProductName=${ARG_PRODUCT_NAME}")
     endif()
     if(DEFINED ARG_COMPANY_NAME)
         list(APPEND stamp_arguments --version-string "CompanyName=${ARG_COMPANY_NAME}")
     endif()
-    list(APPEND stamp_arguments --version-string "OriginalFilename=${ARG_OUTPUT_NAME}.exe")
     foreach(pair IN LISTS ARG_VERSION_STRINGS)
         list(APPEND stamp_arguments --version-string "${pair}")
     endforeach()
@@ -97,7 +103,8 @@ function(add_setup_launcher name)
         string(REPLACE "<LAUNCHER>" "${signed}" sign_command "${ARG_SIGN_COMMAND}")
         string(REPLACE "<UNSIGNED>" "${stamped}" sign_command "${sign_command}")
         set(signing_steps COMMAND ${CMAKE_COMMAND} -E ${prepare}
-                          COMMAND ${sign_command}
+                          COMMAND ${CMAKE_COMMAND} "-DSETUP_LAUNCHER_SIGNED=${ARG_OUTPUT_NAME}.exe"
+                                  -P "${SETUP_LAUNCHER_SIGN_SCRIPT}" -- ${sign_command}
                           COMMAND ${CMAKE_COMMAND} -E rename "${signed}" "${output}")
     endif()
     get_filename_component(stamped_directory "${stamped}" DIRECTORY)

@@ -11,6 +11,7 @@
 //   cwd=...           its working directory
 //   path=...          its own path
 //   elevated=0|1      whether its token is elevated
+//   temp=, tmp=       its TEMP and TMP
 //   parentModule=...  each module loaded in its parent process (the launcher, while it waits)
 #include <windows.h>
 
@@ -19,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -131,6 +133,10 @@ int wmain(int argc, wchar_t** argv) {
     GetModuleFileNameW(nullptr, buffer, 32768);
     report += "path=" + escaped(buffer) + "\n";
     report += std::string("elevated=") + (isElevated() ? "1" : "0") + "\n";
+    for (const auto& variable : {std::make_pair("temp=", L"TEMP"), std::make_pair("tmp=", L"TMP")}) {
+        const DWORD length = GetEnvironmentVariableW(variable.second, buffer, 32768);
+        report += variable.first + escaped(length > 0 && length < 32768 ? buffer : L"") + "\n";
+    }
     report += parentModules();
 
     std::fwrite(report.data(), 1, report.size(), stdout);

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Set-up, the builds and every test: the Windows build under Wine, launcher-stamp built natively (build/host)
-# and in its sanitizer configuration with the fuzz targets (build/host-sanitize). Ends with each ctest's
+# and in its sanitizer configuration with the fuzz targets (build/host-sanitize), and the release built twice
+# from two copies of the sources and compared (scripts/check-reproducible.sh). Ends with each ctest's
 # summary, a line that adds them up, and a failing status if any test failed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -22,6 +23,7 @@ for preset in wine host host-sanitize; do
 done
 # Stop this build's wineserver so that nothing is left running.
 WINEPREFIX="$PWD/build/wine/wineprefix" /usr/lib/wine/wineserver -k 2>/dev/null || true
+bash scripts/check-reproducible.sh || status=1
 
 cat "$logs"/* | awk '
     / tests passed, [0-9]+ tests failed out of / { failed += $4; total += $NF }

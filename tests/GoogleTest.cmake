@@ -2,8 +2,9 @@
 # build's tests and the host build's.
 set(KRO_GOOGLETEST_DIR /usr/src/googletest CACHE PATH "GoogleTest sources")
 if(NOT EXISTS ${KRO_GOOGLETEST_DIR}/CMakeLists.txt)
-    message(FATAL_ERROR "GoogleTest sources not found at ${KRO_GOOGLETEST_DIR}: run scripts/setup.sh "
-                        "(Debian package googletest) or set KRO_GOOGLETEST_DIR.")
+    message(FATAL_ERROR "GoogleTest sources not found at ${KRO_GOOGLETEST_DIR}: configure with "
+                        "-DKRO_BUILD_TESTS=OFF to build without the tests, or install them (scripts/setup.sh, "
+                        "Debian package googletest) or name them with -DKRO_GOOGLETEST_DIR=...")
 endif()
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Every executable the build made is a 64-bit PE32+ image that imports Windows system DLLs only (the runtime is
-# linked statically: no libstdc++, libgcc or winpthread DLLs).
-# Usage: check-executables.sh OBJDUMP BIN_DIR
+# linked statically: no libstdc++, libgcc or winpthread DLLs). Each LAUNCHER also carries both run-from-swap
+# flags (Windows loads it whole at the start from a share or removable media) and imports no K32 function
+# (kernel32 has them from Windows 7 on: an older loader refuses an image that imports one).
+# Usage: check-executables.sh OBJDUMP BIN_DIR [LAUNCHER...]
 set -uo pipefail
 objdump=$1
 bin=$2
+shift 2
 allowed='^(kernel32|advapi32|msvcrt|user32|ntdll|shell32|ole32|version|imagehlp)\.dll$'
 
 failures=0
@@ -22,6 +25,16 @@ for exe in "$bin"/*.exe; do
             failures=$((failures + 1))
         fi
     done < <(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$headers")
+done
+
+for launcher in "$@"; do
+    headers=$("$objdump" -p "$launcher")
+    if [ "$(grep -cE '^[[:space:]]*copy to swap file if on (removable|network) media$' <<<"$headers")" != 2 ]; then
+        echo "FAIL $launcher lacks a run-from-swap flag" && failures=$((failures + 1))
+    fi
+    if grep -E '[[:space:]]K32[A-Za-z0-9]+$' <<<"$headers"; then
+        echo "FAIL $launcher imports the K32 functions above" && failures=$((failures + 1))
+    fi
 done
 
 if [ "$count" -eq 0 ]; then

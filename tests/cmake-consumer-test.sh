@@ -3,9 +3,12 @@
 # (find_package(SetupLauncher)) and through add_subdirectory() of the sources. Each is configured and built
 # with no Wine on PATH and must stamp with a native launcher-stamp (the package's, or one the sources build),
 # producing ProductSetup.exe that carries the payload, the icon, the version and its strings, signed by the
-# SIGN_COMMAND (osslsigncode, a throwaway certificate); the launcher must run the payload and return its exit
-# code.
-# Usage: cmake-consumer-test.sh SOURCE_DIR BUILD_DIR
+# SIGN_COMMAND (osslsigncode, a throwaway certificate, its password in the environment and in no build file;
+# a wrong one fails naming the signer, showing none); the launcher must run the payload and return its exit
+# code. As a subdirectory, the sources keep the consumer's build type and warnings, build no tests and take
+# no cpack of the consumer's. Given PACKAGE (an unpacked release archive), the first project uses it, and
+# the second doesn't run.
+# Usage: cmake-consumer-test.sh SOURCE_DIR BUILD_DIR [PACKAGE]
 set -uo pipefail
 source=$1
 build=$2
@@ -21,10 +24,12 @@ cp "$build/bin/demo-installer.exe" "$work/installer.exe"
 printf '%s' "$tag" >>"$work/installer.exe"
 cp -r "$source/tests/consumer" "$work/project"
 cp "$source/src/windows/wrappers/wrapper4wrapper/resources/launcher.ico" "$work/project/release.ico"
+export CONSUMER_SIGNING_PASSWORD="kro-secret-$$-$RANDOM"
 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Consumer Test Signing" \
-    -addext "extendedKeyUsage=codeSigning" -keyout "$work/key.pem" -out "$work/cert.pem" >/dev/null 2>&1 ||
-    fail "openssl could not make the certificate"
-signing=(-DCONSUMER_CERTIFICATE="$work/cert.pem" -DCONSUMER_KEY="$work/key.pem")
+    -addext "extendedKeyUsage=codeSigning" -keyout "$work/key.pem" -out "$work/cert.pem" >/dev/null 2>&1 &&
+    openssl pkcs12 -export -inkey "$work/key.pem" -in "$work/cert.pem" -out "$work/cert.p12" \
+        -passout env:CONSUMER_SIGNING_PASSWORD || fail "openssl could not make the certificate"
+signing=(-DCONSUMER_PKCS12="$work/cert.p12")
 # Configured and built with the system's own folders on PATH only: no Wine there.
 no_wine=(env PATH=/usr/local/bin:/usr/bin:/bin)
 
@@ -46,8 +51,10 @@ check() {
     grep -qF "$tool --payload" "$build_dir/build.ninja" || fail "$name: not stamped by $tool"
     ! grep -q SETUP_LAUNCHER_WINE "$build_dir/CMakeCache.txt" || fail "$name: looked for Wine"
     osslsigncode verify -CAfile "$work/cert.pem" -in "$exe" >/dev/null 2>&1 || fail "$name: the signature does not verify"
-    "$tool" inspect --json "$exe" | grep -q '^{"launcher":"[^"]*","signed":true,' ||
-        fail "$name: inspect does not see the signature: $("$tool" inspect --json "$exe")"
+    local release
+    release=$("$tool" --version)
+    "$tool" inspect --json "$exe" | grep -q "^{\"file\":\"[^\"]*\",\"launcher\":\"${release#* }\",\"signed\":true," ||
+        fail "$name: inspect does not see the release and the signature: $("$tool" inspect --json "$exe")"
     local report=$work/$name-report.txt
     DEMO_INSTALLER_REPORT=$(windows "$report") "$wine_run" "$prefix" "$exe" /exit=23
     local status=$?
@@ -55,18 +62,28 @@ check() {
     [ -f "$report" ] || fail "$name: the payload did not run"
 }
 
-# 1. The installed package (with the native tool this build installs), in a project that enables no
-# language: only the tool runs.
-if ! cmake --install "$build" --prefix "$work/prefix" >"$work/install.log" 2>&1; then
+# 1. The installed package (with the native tool this build installs), or PACKAGE, in a project that enables
+# no language: only the tool runs.
+package=${3:-$work/prefix}
+if [ -z "${3:-}" ] && ! cmake --install "$build" --prefix "$package" >"$work/install.log" 2>&1; then
     fail "install failed: $(tail -n 5 "$work/install.log")"
-elif ! "${no_wine[@]}" cmake -S "$work/project" -B "$work/package" -G Ninja -DCMAKE_PREFIX_PATH="$work/prefix" \
+elif ! "${no_wine[@]}" cmake -S "$work/project" -B "$work/package" -G Ninja -DCMAKE_PREFIX_PATH="$package" \
     -DCONSUMER_PAYLOAD="$work/installer.exe" "${signing[@]}" >"$work/package.log" 2>&1; then
     fail "find_package: configure failed: $(tail -n 5 "$work/package.log")"
 elif ! "${no_wine[@]}" cmake --build "$work/package" >>"$work/package.log" 2>&1; then
     fail "find_package: build failed: $(tail -n 5 "$work/package.log")"
 else
-    check package "$work/package/ProductSetup.exe" "$build/wineprefix" "$work/prefix/bin/launcher-stamp"
+    check package "$work/package/ProductSetup.exe" "$build/wineprefix" "$package/bin/launcher-stamp"
+    # Signing with a wrong password fails naming the signer and its exit code, and shows no password.
+    rm "$work/package/ProductSetup.exe"
+    ! CONSUMER_SIGNING_PASSWORD="kro-wrong-$$" "${no_wine[@]}" cmake --build "$work/package" >"$work/failed.log" 2>&1 ||
+        fail "a wrong password signed"
+    tr -s ' \n' ' ' <"$work/failed.log" | grep -qF "signing ProductSetup.exe failed: osslsigncode exited with 255" ||
+        fail "the failed signing does not name the signer and its exit code: $(cat "$work/failed.log")"
+    ! grep -qF -e kro-wrong- -e "$CONSUMER_SIGNING_PASSWORD" "$work/failed.log" || fail "a password is shown"
+    [ ! -e "$work/package/ProductSetup.exe" ] || fail "the failed signing left a launcher"
 fi
+[ -z "${3:-}" ] || { finish "consumer of $package"; exit; }
 
 # 2. The sources as a subdirectory, with the launcher's toolchain: they build the native tool too.
 if ! "${no_wine[@]}" cmake -S "$work/project" -B "$work/subdirectory" -G Ninja \
@@ -78,6 +95,11 @@ elif ! "${no_wine[@]}" cmake --build "$work/subdirectory" --target product-setup
 else
     check subdirectory "$work/subdirectory/ProductSetup.exe" "$build/wineprefix" \
         "$work/subdirectory/setup-launcher/native-stamp/bin/launcher-stamp"
+    for setting in CMAKE_BUILD_TYPE:STRING= KRO_WARNINGS_AS_ERRORS:BOOL=OFF KRO_BUILD_TESTS:BOOL=OFF; do
+        grep -qx "$setting" "$work/subdirectory/CMakeCache.txt" || fail "add_subdirectory: not $setting"
+    done
+    [ ! -e "$work/subdirectory/CPackConfig.cmake" ] || fail "add_subdirectory: the launcher took the project's cpack"
 fi
+! grep -rlF "$CONSUMER_SIGNING_PASSWORD" "$work/package" "$work/subdirectory" || fail "a build file holds the password"
 
 finish "consumer projects"

@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     try {
         const stamp::ResourceTree tree =
             stamp::readResourceTree(input, sizeof rva, static_cast<std::uint32_t>(size - sizeof rva), rva);
-        const stamp::ResourceSection section(tree, rva);
+        const stamp::ResourceSection section(tree, rva, 0);
         // The reader counts every structure and leaf once per use against the section, so the section laid
         // out again is no larger than the old one, plus at most seven bytes of alignment for each leaf (of
         // sixteen bytes of data entry at least) and for the tables.

@@ -16,8 +16,9 @@ public:
     }
 
 private:
-    void readAt(std::uint64_t offset, void* buffer, std::size_t size) const override {
+    std::size_t readSome(std::uint64_t offset, void* buffer, std::size_t size) const override {
         std::memcpy(buffer, bytes_.data() + offset, size);
+        return size;
     }
 
     std::vector<std::uint8_t> bytes_;

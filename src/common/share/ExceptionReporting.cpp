@@ -3,20 +3,16 @@
 #include "FileUtils.h"
 #include "Log.h"
 
-namespace {
-
 // Error texts are UTF-8 (paths under a user named José stay readable); bytes that are not valid UTF-8 are
 // kept visible one unit per byte rather than dropped.
-std::wstring decodeErrorText(const char* text) {
-    const std::string bytes = text;
+std::wstring textOf(const std::exception& error) {
+    const std::string bytes = error.what();
     const std::wstring decoded = tstrings::fromMultiByte(bytes);
     if (!decoded.empty() || bytes.empty()) {
         return decoded;
     }
-    return (tstrings::TextBuilder() << text).str();
+    return (tstrings::TextBuilder() << error.what()).str();
 }
-
-}  // namespace
 
 void logError(const CodeSite& site, const std::wstring& message) {
     const std::wstring file = FileUtils::getFileName(tstrings::fromMultiByte(site.file));
@@ -25,9 +21,8 @@ void logError(const CodeSite& site, const std::wstring& message) {
 }
 
 void reportException(const CodeSite& site, const std::exception& error) {
-    logError(site, (tstrings::TextBuilder()
-                    << "Exception with message '" << decodeErrorText(error.what()) << "' caught")
-                       .str());
+    logError(site,
+             (tstrings::TextBuilder() << "Exception with message '" << textOf(error) << "' caught").str());
 }
 
 void reportUnknownException(const CodeSite& site) {

@@ -10,6 +10,8 @@
 
 #include "KroError.h"
 
+// The error's text, what() read as UTF-8; only text that is not valid UTF-8 is widened one unit per byte.
+std::wstring textOf(const std::exception& error);
 // ERROR record "Exception with message '" + what() + "' caught" at the boundary's site. what() is read as
 // UTF-8; only text that is not valid UTF-8 is widened one unit per byte.
 void reportException(const CodeSite& site, const std::exception& error);

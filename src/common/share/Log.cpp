@@ -2,10 +2,14 @@
 
 #include <algorithm>
 #include <exception>
+#include <memory>
 #include <new>
 #include <vector>
 
+#include "Dll.h"
+#include "FileRemoval.h"
 #include "FileUtils.h"
+#include "MachinePlaces.h"
 #include "Security.h"
 #include "SysInfo.h"
 #include "WinAutoHandle.h"
@@ -57,17 +61,28 @@ std::string formatRecord(const LogRecord& r) {
 // never waits for another's opportunistic lock (on Windows whoever holds one could keep the launcher waiting
 // at every record): the record is dropped instead. Ten attempts 1 ms apart; on Windows a 1 ms sleep lasts up
 // to a timer tick (15.6 ms), so a dropped record costs up to about 140 ms.
-WinAutoHandle<HANDLE> openExclusive(HANDLE folder, const std::wstring& name) {
+// A file made where every user may create names is given Administrators as its owner (its access list is the
+// folder's inherited one); a process that may not assign that owner (one not elevated) makes it as its own.
+WinAutoHandle<HANDLE> openExclusive(HANDLE folder, const std::wstring& name, bool ownedByAdministrators) {
     FileUtils::OpenRequest request{
-        GENERIC_WRITE | FILE_READ_ATTRIBUTES | SYNCHRONIZE, FILE_SHARE_READ, FILE_OPEN,
+        GENERIC_WRITE | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE, FILE_SHARE_READ, FILE_OPEN,
         FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_COMPLETE_IF_OPLOCKED};
+    std::unique_ptr<security::SecurityDescriptor> owner;
+    if (ownedByAdministrators) {
+        owner = std::make_unique<security::SecurityDescriptor>(tstrings::TextBuilder() << "O:BA");
+    }
     for (int attempt = 0; attempt < openAttempts; ++attempt) {
         DWORD error = ERROR_SUCCESS;
         request.disposition = FILE_OPEN;
         WinAutoHandle<HANDLE> file = FileUtils::openInFolder(folder, name, request, error);
         if (!file.owned() && error == ERROR_FILE_NOT_FOUND) {
             request.disposition = FILE_CREATE;
+            request.descriptor = owner ? static_cast<PSECURITY_DESCRIPTOR>(*owner) : nullptr;
             file = FileUtils::openInFolder(folder, name, request, error);
+            request.descriptor = nullptr;
+            if (!file.owned() && error == ERROR_INVALID_OWNER) {
+                file = FileUtils::openInFolder(folder, name, request, error);
+            }
         }
         if (file.owned() || error == FileUtils::errorOplockBreakInProgress) {
             return file;
@@ -95,13 +110,35 @@ bool isOwnRegularFile(HANDLE file, const FileUtils::HeldFolder& folder, const st
     return folder.path().empty() || FileUtils::namesEntry(file, folder.names(), name);
 }
 
-// A mutex name for the log at this final path: processes that log into the same file share it.
+// A mutex name for the log at this final path, without its namespace: processes that log into the same file
+// share it.
 std::wstring writerMutexName(const std::wstring& finalLogPath) {
     std::uint64_t hash = 1469598103934665603ull;  // FNV-1a over the lower-cased path
     for (const wchar_t unit : tstrings::toLower(finalLogPath)) {
         hash = (hash ^ static_cast<std::uint64_t>(unit)) * 1099511628211ull;
     }
-    return (tstrings::TextBuilder() << "Local\\kro-log-" << reinterpret_cast<const void*>(hash)).str();
+    return (tstrings::TextBuilder() << "kro-log-" << reinterpret_cast<const void*>(hash)).str();
+}
+
+// Where the kernel keeps "Local\" names of this process's session.
+std::wstring sessionObjectsDirectory() {
+    DWORD session = 0;
+    ProcessIdToSessionId(GetCurrentProcessId(), &session);
+    return session == 0
+               ? L"\\BaseNamedObjects\\"
+               : (tstrings::TextBuilder() << "\\Sessions\\" << session << "\\BaseNamedObjects\\").str();
+}
+
+// The record that goes before the first one written into a file that replaced one someone else owned.
+LogRecord replacementRecord(const LogRecord& record, const std::wstring& path, const std::wstring& name) {
+    LogRecord warning = record;
+    warning.levelName = logLevelName(WARNING);
+    warning.file = FileUtils::getFileName(KRO_WFILE);
+    warning.line = __LINE__;
+    warning.function = KRO_WFUNCTION;
+    warning.message = L"The log [" + (path.empty() ? name : path) +
+                      L"] was owned by someone other than Administrators or SYSTEM: that file was replaced";
+    return warning;
 }
 
 // Our own writers take turns through a named mutex, so that a busy writer can't keep another from the file
@@ -111,24 +148,6 @@ std::wstring writerMutexName(const std::wstring& finalLogPath) {
 // it. A turn is waited for at most a quarter of a second: long enough for a writer that the system paused on
 // a loaded machine.
 constexpr DWORD turnWaitMs = 250;
-
-// The writers' mutex, used only where an administrator made it: no unelevated process can create an object
-// owned by Administrators or open ours (its list admits Administrators and SYSTEM alone), so nobody else can
-// hold a record up by holding the turn. A name that someone else took is passed over.
-WinAutoHandle<HANDLE> writerMutexFor(const std::wstring& finalLogPath) {
-    try {
-        const security::SecurityDescriptor descriptor(tstrings::TextBuilder()
-                                                      << "O:BAD:(A;;GA;;;BA)(A;;GA;;;SY)");
-        SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor, FALSE};
-        WinAutoHandle<HANDLE> mutex(CreateMutexW(&attributes, FALSE, writerMutexName(finalLogPath).c_str()));
-        if (GetLastError() == ERROR_ALREADY_EXISTS && !security::isOwnedByAdministrators(mutex.get())) {
-            mutex.reset();
-        }
-        return mutex;
-    } catch (const std::exception&) {
-        return WinAutoHandle<HANDLE>();  // no turns then; the share mode still keeps records whole
-    }
-}
 
 class WriterTurn {
 public:
@@ -153,6 +172,50 @@ private:
 
 }  // namespace
 
+namespace LogSeams {
+
+// The writers' mutex, used only where an administrator made it: no unelevated process can create an object
+// owned by Administrators or open ours (its list admits Administrators and SYSTEM alone), so nobody else can
+// hold a record up by holding the turn. A name that someone else took, or that leads elsewhere, is passed
+// over.
+WinAutoHandle<HANDLE> writerMutexFor(const std::wstring& finalLogPath, ObjectCheck isAdministratorsOwned,
+                                     ObjectNameFunction kernelName) {
+    try {
+        const security::SecurityDescriptor descriptor(tstrings::TextBuilder()
+                                                      << "O:BAD:(A;;GA;;;BA)(A;;GA;;;SY)");
+        SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor, FALSE};
+        const std::wstring name = writerMutexName(finalLogPath);
+        WinAutoHandle<HANDLE> mutex(CreateMutexW(&attributes, FALSE, (L"Local\\" + name).c_str()));
+        const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
+        if (!mutex.owned() || (existed && !isAdministratorsOwned(mutex.get())) ||
+            !tstrings::equals(kernelName(mutex.get()), sessionObjectsDirectory() + name,
+                              tstrings::IGNORE_CASE)) {
+            return WinAutoHandle<HANDLE>();
+        }
+        return mutex;
+    } catch (const std::exception&) {
+        return WinAutoHandle<HANDLE>();  // no turns then; the share mode still keeps records whole
+    }
+}
+
+std::wstring kernelNameOf(HANDLE object) {
+    using QueryObjectFunction = LONG(NTAPI*)(HANDLE, int, PVOID, ULONG, PULONG);
+    constexpr int objectNameInformation = 1;
+    static const DllFunction<QueryObjectFunction> queryObject(
+        Dll(tstrings::TextBuilder() << "ntdll"), tstrings::TextBuilder() << "NtQueryObject", true);
+    std::vector<LONGLONG> buffer(4096 / sizeof(LONGLONG));  // a UNICODE_STRING and its text, aligned
+    ULONG length = 0;
+    if (static_cast<QueryObjectFunction>(queryObject)(object, objectNameInformation, buffer.data(),
+                                                      static_cast<ULONG>(buffer.size() * sizeof(LONGLONG)),
+                                                      &length) < 0) {
+        return {};
+    }
+    const auto* text = reinterpret_cast<const UNICODE_STRING*>(buffer.data());
+    return std::wstring(text->Buffer, text->Length / sizeof(wchar_t));
+}
+
+}  // namespace LogSeams
+
 const wchar_t* logLevelName(int level) {
     switch (level) {
         case TRACE:
@@ -169,27 +232,53 @@ const wchar_t* logLevelName(int level) {
 }
 
 FileLogAppender::FileLogAppender(const std::wstring& fileName)
-    : FileLogAppender(fileName, *SysInfo::workPlace().logFolder) {}
+    : FileLogAppender(fileName, *SysInfo::workPlace().logFolder,
+                      SysInfo::isMachineWide(*SysInfo::workPlace().logFolder) && security::keepsOwners()
+                          ? &security::isOwnedByAdministrators
+                          : nullptr) {}
 
-FileLogAppender::FileLogAppender(const std::wstring& fileName, const FileUtils::HeldFolder& folder)
+FileLogAppender::FileLogAppender(const std::wstring& fileName, const FileUtils::HeldFolder& folder,
+                                 OwnerCheck trustedOwner)
     : folder(&folder),
+      trustedOwner(trustedOwner),
       fileName(FileUtils::getFileName(fileName.empty() ? L"vantor.log" : fileName)),
       filePath(folder.path().empty() ? std::wstring() : FileUtils::joinPath(folder.path(), this->fileName)),
       maxFileSize(defaultMaxFileSize) {
     if (!filePath.empty()) {
-        writerMutex = writerMutexFor(filePath);
+        writerMutex =
+            LogSeams::writerMutexFor(filePath, &security::isOwnedByAdministrators, &LogSeams::kernelNameOf);
     }
 }
 
+bool FileLogAppender::removeUntrustedFile() const {
+    DWORD error = ERROR_SUCCESS;
+    const WinAutoHandle<HANDLE> file = FileUtils::openForRemoval(
+        folder->handle(), fileName, READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        FILE_NON_DIRECTORY_FILE, error);
+    return file.owned() && isOwnRegularFile(file.get(), *folder, fileName) && !trustedOwner(file.get()) &&
+           FileUtils::deleteByHandle(file.get(), filePath);
+}
+
 void FileLogAppender::append(const LogRecord& record) {
-    const std::string bytes = formatRecord(record);
+    std::string bytes = formatRecord(record);
     if (!folder->isHeld()) {
         return;
     }
     const WriterTurn turn(writerMutex.get());
-    const WinAutoHandle<HANDLE> file = openExclusive(folder->handle(), fileName);
+    WinAutoHandle<HANDLE> file = openExclusive(folder->handle(), fileName, trustedOwner != nullptr);
     if (!file.owned() || !isOwnRegularFile(file.get(), *folder, fileName)) {
         return;
+    }
+    if (trustedOwner != nullptr && !trustedOwner(file.get())) {
+        file.reset();
+        if (!removeUntrustedFile()) {
+            return;
+        }
+        file = openExclusive(folder->handle(), fileName, true);
+        if (!file.owned() || !isOwnRegularFile(file.get(), *folder, fileName)) {
+            return;
+        }
+        bytes = formatRecord(replacementRecord(record, filePath, fileName)) + bytes;
     }
     LARGE_INTEGER size{};
     if (GetFileSizeEx(file.get(), &size) && static_cast<std::uint64_t>(size.QuadPart) >= maxFileSize) {

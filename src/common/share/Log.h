@@ -40,13 +40,24 @@ public:
 // make an elevated process append to, or empty, another file. A record never waits long on what an
 // unelevated program holds: a record that can't be written in ten attempts 1 ms apart, or whose file someone
 // holds an opportunistic lock on, is dropped without a report.
+// In a folder where every user may create names (the machine-wide ones) an existing file is used only when
+// Administrators or SYSTEM own it: any user could have made it first, to read, forge or silence the records.
+// Another one is deleted by handle (never through a link: an administrator may delete any entry there) and
+// made anew, owned by Administrators and with the folder's inherited protection, and the record is preceded
+// by one WARNING record saying that a file someone else owned was replaced.
 class FileLogAppender : public LogAppender {
 public:
+    // Judges whether an open file's owner may be trusted with the log.
+    using OwnerCheck = bool (*)(HANDLE file);
+
     // The file fileName (its directory part dropped; empty means "vantor.log") in the log's folder: the
-    // process's temporary directory, or where the run works when that can't be opened (SysInfo::workPlace).
+    // process's temporary directory, or where the run works when that can't be opened (SysInfo::workPlace),
+    // with the owner rule above where that folder is machine-wide and the system keeps owners.
     explicit FileLogAppender(const std::wstring& fileName);
-    // The same in the given held folder, which must outlive the appender.
-    FileLogAppender(const std::wstring& fileName, const FileUtils::HeldFolder& folder);
+    // The same in the given held folder, which must outlive the appender; trustedOwner, when given, applies
+    // the owner rule above with it as the judge.
+    FileLogAppender(const std::wstring& fileName, const FileUtils::HeldFolder& folder,
+                    OwnerCheck trustedOwner = nullptr);
     void append(const LogRecord& record) override;
 
     // The file's final path; empty when the folder's final path can't be had (records are written all the
@@ -57,13 +68,30 @@ public:
     static constexpr std::uint64_t defaultMaxFileSize = 0xA00000;
 
 private:
+    // Deletes the file under the log's name that trustedOwner refused; true once it is gone.
+    bool removeUntrustedFile() const;
+
     const FileUtils::HeldFolder* folder;
+    OwnerCheck trustedOwner;
     std::wstring fileName;
     std::wstring filePath;
     std::uint64_t maxFileSize;
     // Shared by our processes that log into the same file; held while a record is written.
     WinAutoHandle<HANDLE> writerMutex;
 };
+
+namespace LogSeams {
+using ObjectCheck = bool (*)(HANDLE object);
+using ObjectNameFunction = std::wstring (*)(HANDLE object);
+// The mutex through which the writers of the log at this final path take turns, or null when it can't be
+// trusted: an existing one is used only when isAdministratorsOwned says an administrator made it, and any one
+// only when kernelName gives the name asked for (an object-manager link in the session's namespace could
+// point that name at a mutex some administrator holds for other ends). Never throws.
+WinAutoHandle<HANDLE> writerMutexFor(const std::wstring& finalLogPath, ObjectCheck isAdministratorsOwned,
+                                     ObjectNameFunction kernelName);
+// The kernel's name of the object ("\Sessions\1\BaseNamedObjects\..."); empty when it can't be read.
+std::wstring kernelNameOf(HANDLE object);
+}  // namespace LogSeams
 
 // The process-wide logger. Log sites read threshold before they build a message (see KRO_LOG).
 class Logger {

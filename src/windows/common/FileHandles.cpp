@@ -1,6 +1,7 @@
 #include "FileHandles.h"
 
 #include <algorithm>
+#include <cwchar>
 #include <iterator>
 
 #include "Dll.h"
@@ -33,6 +34,9 @@ const NtFunctions& ntFunctions() {
 }
 
 seams::InformationFunction informationQueryInUse = nullptr;
+
+// What a held folder's handle may do: list it, traverse it, read its attributes.
+constexpr ACCESS_MASK heldAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
 
 std::wstring finalPathIn(HANDLE handle, FinalPathFunction getFinalPath, DWORD volumeForm) {
     std::wstring buffer(MAX_PATH, L'\0');
@@ -163,6 +167,16 @@ DWORD attributesOf(HANDLE handle) {
                                                                                    : INVALID_FILE_ATTRIBUTES;
 }
 
+ObjectKind kindOf(HANDLE handle) {
+    if (GetFileType(handle) != FILE_TYPE_DISK) {
+        return ObjectKind::Device;
+    }
+    const DWORD attributes = attributesOf(handle);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0
+               ? ObjectKind::Folder
+               : ObjectKind::File;
+}
+
 FolderNames FolderNames::inside(const std::wstring& name) const {
     return {joinPath(path, name), ntPath.empty() ? std::wstring() : joinPath(ntPath, name)};
 }
@@ -240,28 +254,68 @@ WinAutoHandle<HANDLE> openInFolder(HANDLE folder, const std::wstring& name, cons
 }
 
 HeldFolder HeldFolder::open(const std::wstring& path, FinalPathFunction getFinalPath) {
+    return openWith(path, heldAccess, getFinalPath);
+}
+
+HeldFolder HeldFolder::openForAttributes(const std::wstring& path, FinalPathFunction getFinalPath) {
+    return openWith(path, FILE_READ_ATTRIBUTES | SYNCHRONIZE, getFinalPath);
+}
+
+HeldFolder HeldFolder::openWith(const std::wstring& path, ACCESS_MASK access,
+                                FinalPathFunction getFinalPath) {
     HeldFolder folder;
     const std::wstring opened = !path.empty() && path.back() == L':' ? path + L'\\' : path;
-    folder.handle_ = WinAutoHandle<HANDLE>(CreateFileW(
-        opened.c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    folder.handle_ =
+        WinAutoHandle<HANDLE>(CreateFileW(opened.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (folder.handle_.get() == INVALID_HANDLE_VALUE) {
         folder.error_ = GetLastError();
         folder.handle_.release();
         return folder;
     }
+    folder.canList_ = (access & FILE_LIST_DIRECTORY) != 0;
     folder.path_ = finalPathOf(folder.handle_.get(), getFinalPath);
     folder.ntPath_ = ntPathOf(folder.handle_.get(), getFinalPath);
     folder.pathIsFinal_ = !folder.path_.empty();
     if (folder.path_.empty() && !folder.ntPath_.empty()) {
         // A volume the mount manager doesn't know: paths go by the name it was opened by, and what matters is
         // checked by kernel names.
-        folder.path_ = FileUtils::removeTrailingSeparators(opened);
+        folder.path_ = longPathOnDrive(FileUtils::removeTrailingSeparators(opened), folder.ntPath_);
         if (folder.path_.size() == 2 && folder.path_[1] == L':') {
             folder.path_ += L'\\';
         }
     }
     return folder;
+}
+
+HeldFolder HeldFolder::held() const {
+    HeldFolder folder;
+    const OpenRequest request{heldAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN, 0};
+    folder.handle_ = openInFolder(handle_.get(), std::wstring(), request, folder.error_);
+    if (folder.handle_.owned()) {
+        folder.path_ = path_;
+        folder.ntPath_ = ntPath_;
+        folder.pathIsFinal_ = pathIsFinal_;
+        folder.canList_ = true;
+    }
+    return folder;
+}
+
+std::wstring longPathOnDrive(const std::wstring& opened, const std::wstring& ntPath,
+                             DosDeviceFunction dosDevice) {
+    if (opened.size() < 2 || opened[1] != L':') {
+        return opened;
+    }
+    std::wstring device(MAX_PATH, L'\0');
+    const DWORD length =
+        dosDevice(opened.substr(0, 2).c_str(), &device[0], static_cast<DWORD>(device.size()));
+    device.resize(length == 0 ? 0 : wcslen(device.c_str()));
+    if (device.empty() || ntPath.size() < device.size() ||
+        !tstrings::equals(ntPath.substr(0, device.size()), device, tstrings::IGNORE_CASE) ||
+        (ntPath.size() > device.size() && ntPath[device.size()] != L'\\')) {
+        return opened;
+    }
+    return opened.substr(0, 2) + (ntPath.size() > device.size() ? ntPath.substr(device.size()) : L"\\");
 }
 
 }  // namespace FileUtils

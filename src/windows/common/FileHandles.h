@@ -43,6 +43,11 @@ bool identityOf(HANDLE handle, FileIdentity& identity);
 // INVALID_FILE_ATTRIBUTES when they can't be read.
 DWORD attributesOf(HANDLE handle);
 
+// What a handle names: a folder or a file of a file system, or a device (a character device such as NUL, a
+// pipe, a console).
+enum class ObjectKind { Folder, File, Device };
+ObjectKind kindOf(HANDLE handle);
+
 // True when what the handle names lies on a remote device: a network redirector, a UNC final path (finalPath,
 // as finalPathOf gives it), or a drive the system reports as remote.
 bool isOnRemoteDevice(HANDLE handle, const std::wstring& finalPath);
@@ -92,22 +97,34 @@ constexpr DWORD errorOplockBreakInProgress = 742;
 WinAutoHandle<HANDLE> openInFolder(HANDLE folder, const std::wstring& name, const OpenRequest& request,
                                    DWORD& error, NtCreateFileFunction ntCreateFile = boundNtCreateFile());
 
-// A folder opened once and kept open for listing and for opening what is inside, sharing reading and writing
-// but not deletion: while it is held nobody can rename or delete it, and on Windows nobody can rename any
-// folder above it either, so its final path keeps naming it.
+// A folder opened once and kept open for opening what is inside. Held (open()), it is also listed through its
+// handle, and shares reading and writing but not deletion: while it is held nobody can rename or delete it,
+// and on Windows nobody can rename any folder above it either, so its final path keeps naming it.
 class HeldFolder {
 public:
     HeldFolder() = default;
-    // Opens the folder, following links to it (a drive given as "T:" is its root, not its current
-    // directory). A folder that can't be opened gives an object that holds nothing, with the reason in
-    // error().
+    // Opens the folder and holds it, following links to it (a drive given as "T:" is its root, not its
+    // current directory). A folder that can't be opened gives an object that holds nothing, with the reason
+    // in error().
     static HeldFolder open(const std::wstring& path,
                            FinalPathFunction getFinalPath = &GetFinalPathNameByHandleW);
+    // Opens what the path names for its attributes alone (FILE_READ_ATTRIBUTES | SYNCHRONIZE), which share
+    // modes ignore: nobody's open of it refuses this one, and this one refuses nobody's. It holds nothing
+    // against rename and can't be listed through its handle (canList() is false); opens relative to it need
+    // no access on it. Whatever the path names is opened, a file or a device too (see facts in WorkPlace).
+    static HeldFolder openForAttributes(const std::wstring& path,
+                                        FinalPathFunction getFinalPath = &GetFinalPathNameByHandleW);
+    // The same object reopened through this handle and held as open() holds (its name is not looked up
+    // again); its paths are this one's. One that can't be had holds nothing, with the reason in error().
+    HeldFolder held() const;
 
     bool isHeld() const { return handle_.owned(); }
     HANDLE handle() const { return handle_.get(); }
+    // True when the handle may list the folder (FILE_LIST_DIRECTORY).
+    bool canList() const { return canList_; }
     // The final path of the held folder (finalPathOf); on a volume the mount manager doesn't know, which has
-    // a kernel name only, the path it was opened by; empty when neither can be had.
+    // a kernel name only, the path it was opened by with the long names the kernel gives below its drive;
+    // empty when neither can be had.
     const std::wstring& path() const { return path_; }
     // The kernel's name of the held folder (ntPathOf); empty when it can't be had.
     const std::wstring& ntPath() const { return ntPath_; }
@@ -116,12 +133,23 @@ public:
     DWORD error() const { return error_; }
 
 private:
+    static HeldFolder openWith(const std::wstring& path, ACCESS_MASK access, FinalPathFunction getFinalPath);
+
     WinAutoHandle<HANDLE> handle_;
     std::wstring path_;
     std::wstring ntPath_;
     bool pathIsFinal_ = false;
+    bool canList_ = false;
     DWORD error_ = ERROR_SUCCESS;
 };
+
+// The path of a folder on a volume the mount manager doesn't know, from the text it was opened by and its
+// kernel name: the drive of the text (when the drive is that volume's device, as dosDevice tells) with the
+// kernel's long names below it, so that "R:\TEMPOR~1" reads "R:\Temporary Files". The text unchanged
+// otherwise.
+using DosDeviceFunction = DWORD(WINAPI*)(LPCWSTR, LPWSTR, DWORD);
+std::wstring longPathOnDrive(const std::wstring& opened, const std::wstring& ntPath,
+                             DosDeviceFunction dosDevice = &QueryDosDeviceW);
 
 // One entry of a folder listed through its handle, with the attributes the listing gives it.
 struct FolderEntry {

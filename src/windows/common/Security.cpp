@@ -5,6 +5,7 @@
 #include <sddl.h>
 
 #include <cstring>
+#include <exception>
 
 #include "LocalMemory.h"
 #include "WinAutoHandle.h"
@@ -125,6 +126,23 @@ bool makeAdministratorsDefaultOwner(SetTokenInformationFunction setTokenInformat
         return true;
     }
     KRO_THROW_SYSERROR_CODE(SetTokenInformation, errorCode, "SetTokenInformation(TokenOwner) failed");
+}
+
+bool keepsOwners(SetTokenInformationFunction setTokenInformation) {
+    try {
+        const WinAutoHandle<HANDLE> token = processToken(TOKEN_QUERY | TOKEN_ADJUST_DEFAULT);
+        std::vector<BYTE> current(SECURITY_MAX_SID_SIZE + sizeof(TOKEN_OWNER));
+        DWORD size = 0;
+        if (!GetTokenInformation(token.get(), TokenOwner, current.data(), static_cast<DWORD>(current.size()),
+                                 &size)) {
+            return true;
+        }
+        // Setting the default owner it has changes nothing; only a system without owners refuses it so.
+        return setTokenInformation(token.get(), TokenOwner, current.data(), size) ||
+               GetLastError() != ERROR_INVALID_FUNCTION;
+    } catch (const std::exception&) {
+        return true;
+    }
 }
 
 std::uint32_t randomNumber() {

@@ -54,6 +54,12 @@ using SetTokenInformationFunction = BOOL(WINAPI*)(HANDLE, TOKEN_INFORMATION_CLAS
 // KroError<SysError> "SetTokenInformation(TokenOwner) failed" for any other failure.
 bool makeAdministratorsDefaultOwner(SetTokenInformationFunction setTokenInformation = &SetTokenInformation);
 
+// True when the system keeps the owners of what is created, as Windows does: the token's default owner can be
+// set (to the one it has, which changes nothing). A system that doesn't implement owner assignment (Wine)
+// names the current user as the owner of everything, so an owner tells nothing there. True when unsure; never
+// throws.
+bool keepsOwners(SetTokenInformationFunction setTokenInformation = &SetTokenInformation);
+
 // A number from the system's random source, which no other process can predict. Throws
 // KroError<std::runtime_error> "RtlGenRandom failed".
 std::uint32_t randomNumber();

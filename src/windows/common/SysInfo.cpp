@@ -9,6 +9,7 @@
 #include "ExceptionReporting.h"
 #include "FileUtils.h"
 #include "Log.h"
+#include "MachinePlaces.h"
 #include "WinErrorHandling.h"
 
 namespace SysInfo {
@@ -123,8 +124,7 @@ std::wstring getTempDir() {
 const FileUtils::HeldFolder& heldTempDir() {
     // Never destroyed: the log writes into it until the very end, exit handlers included. The system closes
     // the handle when the process ends.
-    static const FileUtils::HeldFolder* const folder =
-        new FileUtils::HeldFolder(FileUtils::HeldFolder::open(getTempDir()));
+    static const FileUtils::HeldFolder* const folder = new FileUtils::HeldFolder(openPlace(getTempDir()));
     return *folder;
 }
 

@@ -20,7 +20,8 @@ HMODULE getCurrentModuleHandle();
 // C:\Windows\SystemTemp, which only SYSTEM may write to, instead of C:\Windows\Temp, where every user may),
 // else from GetTempPathW; empty when the system gives none. Never throws but for memory.
 std::wstring getTempDir();
-// The temporary directory, opened and held the first time it is asked for and until the process ends: its
+// The temporary directory, opened the first time it is asked for and kept open until the process ends (as a
+// place to work in, openPlace: held, or for its attributes alone where it is a machine-wide folder): its
 // path() is the final path, links resolved, that every later path into it is built from. Its text is never
 // looked up again, so re-pointing TEMP (a junction, say) after that changes nothing. Holds nothing when the
 // folder can't be opened. Never throws but for memory.

@@ -1,54 +1,30 @@
 #include "WorkPlace.h"
 
-#include <exception>
-
 #include "FileUtils.h"
+#include "MachinePlaces.h"
 #include "SysInfo.h"
 #include "WinErrorHandling.h"
-#include "tstrings.h"
 
 namespace SysInfo {
 
 namespace {
 
-// TEMP as the system configures it for every session: HKLM's environment, expanded.
-std::wstring systemWideTemp() {
-    std::vector<wchar_t> buffer(32768, L'\0');
-    DWORD size = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment",
-                     L"TEMP", RRF_RT_REG_SZ, nullptr, buffer.data(), &size) != ERROR_SUCCESS) {
-        return {};
-    }
-    return FileUtils::removeTrailingSeparators(buffer.data());
+bool canHoldLog(const FileUtils::HeldFolder& folder) {
+    return folder.isHeld() && FileUtils::kindOf(folder.handle()) == FileUtils::ObjectKind::Folder;
 }
 
-std::wstring windowsDirectory() {
-    wchar_t buffer[MAX_PATH] = {};
-    const UINT length = GetSystemWindowsDirectoryW(buffer, MAX_PATH);
-    return length == 0 || length >= MAX_PATH ? std::wstring() : FileUtils::removeTrailingSeparators(buffer);
-}
-
-// Folders that must stay open until the process ends (the log writes into one until the very end).
-FileUtils::HeldFolder& keep(FileUtils::HeldFolder folder) {
-    static std::vector<FileUtils::HeldFolder*>* const kept = new std::vector<FileUtils::HeldFolder*>();
-    kept->push_back(new FileUtils::HeldFolder(std::move(folder)));
-    return *kept->back();
+bool isSameFolder(const FileUtils::HeldFolder& a, const FileUtils::HeldFolder& b) {
+    FileUtils::FileIdentity first, second;
+    return a.isHeld() && b.isHeld() && FileUtils::identityOf(a.handle(), first) &&
+           FileUtils::identityOf(b.handle(), second) && first == second;
 }
 
 WorkPlace choose() {
     const FileUtils::HeldFolder& temp = heldTempDir();
-    const std::wstring tempText = getTempDir();
-    std::vector<seams::PlaceCandidate> candidates{{tempText, &temp, unusableBecause(factsOf(temp))}};
+    std::vector<PlaceCandidate> candidates{{getTempDir(), &temp, unusableBecause(factsOf(temp))}};
     if (!candidates[0].unusable.empty()) {
-        try {
-            for (const std::wstring& place :
-                 seams::machinePlaces(tempText, windowsDirectory(), systemWideTemp())) {
-                const FileUtils::HeldFolder& folder = keep(FileUtils::HeldFolder::open(place));
-                candidates.push_back({place, &folder, unusableBecause(factsOf(folder))});
-            }
-        } catch (const std::exception&) {
-            // No machine-wide place, then: the choice below says that TEMP can't be used.
-        }
+        const std::vector<PlaceCandidate> others = machineCandidates();
+        candidates.insert(candidates.end(), others.begin(), others.end());
     }
     return seams::choosePlace(candidates);
 }
@@ -60,6 +36,9 @@ VolumeFacts factsOf(const FileUtils::HeldFolder& folder) {
     facts.held = folder.isHeld();
     facts.error = folder.error();
     if (facts.held) {
+        facts.kind = FileUtils::kindOf(folder.handle());
+    }
+    if (facts.held && facts.kind == FileUtils::ObjectKind::Folder) {
         facts.remote = FileUtils::isOnRemoteDevice(folder.handle(), folder.path());
         facts.accessLists = FileUtils::keepsAccessLists(folder.handle());
         facts.kernelNamed = !folder.ntPath().empty() && !folder.path().empty();
@@ -70,6 +49,12 @@ VolumeFacts factsOf(const FileUtils::HeldFolder& folder) {
 std::wstring unusableBecause(const VolumeFacts& facts) {
     if (!facts.held) {
         return L"can't be opened (" + formatSystemError(facts.error, nullptr) + L")";
+    }
+    if (facts.kind == FileUtils::ObjectKind::File) {
+        return L"is a file, not a folder";
+    }
+    if (facts.kind == FileUtils::ObjectKind::Device) {
+        return L"is a device, not a folder";
     }
     if (facts.remote) {
         return L"is on a network drive";
@@ -83,6 +68,16 @@ std::wstring unusableBecause(const VolumeFacts& facts) {
     return {};
 }
 
+std::vector<PlaceCandidate> machineCandidates() {
+    std::vector<PlaceCandidate> candidates;
+    for (const MachinePlace& place : machinePlaces()) {
+        if (!isSameFolder(heldTempDir(), *place.folder)) {
+            candidates.push_back({place.text, place.folder, unusableBecause(factsOf(*place.folder))});
+        }
+    }
+    return candidates;
+}
+
 const WorkPlace& workPlace() {
     static const WorkPlace* const place = new WorkPlace(choose());
     return *place;
@@ -91,51 +86,25 @@ const WorkPlace& workPlace() {
 namespace seams {
 
 WorkPlace choosePlace(const std::vector<PlaceCandidate>& candidates) {
+    static const FileUtils::HeldFolder nowhere;
     WorkPlace place;
-    std::wstring reasons;
+    place.candidates = candidates;
+    const FileUtils::HeldFolder* firstFolder = nullptr;
     for (const PlaceCandidate& candidate : candidates) {
-        if (place.logFolder == nullptr && candidate.folder->isHeld()) {
+        if (place.logFolder == nullptr && candidate.unusable.empty()) {
             place.logFolder = candidate.folder;
         }
-        if (candidate.unusable.empty()) {
-            place.folder = candidate.folder;
-            break;
+        if (firstFolder == nullptr && canHoldLog(*candidate.folder)) {
+            firstFolder = candidate.folder;
         }
-        reasons += (reasons.empty() ? L"TEMP [" : L"; [") + candidate.text + L"] " + candidate.unusable;
     }
-    if (candidates.front().folder->isHeld()) {
+    if (!candidates.empty() && canHoldLog(*candidates.front().folder)) {
         place.logFolder = candidates.front().folder;
-    } else if (place.folder != nullptr) {
-        place.logFolder = place.folder;
     }
     if (place.logFolder == nullptr) {
-        place.logFolder = candidates.front().folder;
-    }
-    if (place.folder == nullptr) {
-        place.failure = L"No folder can hold the working directory: " + reasons + L"; exiting.";
-    } else if (place.folder != candidates.front().folder) {
-        place.warning = L"TEMP [" + candidates.front().text + L"] " + candidates.front().unusable +
-                        L"; the working directory goes to [" + place.folder->path() + L"] instead";
+        place.logFolder = firstFolder != nullptr ? firstFolder : &nowhere;
     }
     return place;
-}
-
-std::vector<std::wstring> machinePlaces(const std::wstring& temp, const std::wstring& windowsDirectory,
-                                        const std::wstring& systemTemp) {
-    std::vector<std::wstring> places;
-    const std::wstring candidates[] = {
-        windowsDirectory.empty() ? std::wstring() : windowsDirectory + L"\\SystemTemp", systemTemp,
-        windowsDirectory.empty() ? std::wstring() : windowsDirectory + L"\\Temp"};
-    for (const std::wstring& candidate : candidates) {
-        bool named = candidate.empty() || tstrings::equals(candidate, temp, tstrings::IGNORE_CASE);
-        for (const std::wstring& place : places) {
-            named = named || tstrings::equals(candidate, place, tstrings::IGNORE_CASE);
-        }
-        if (!named) {
-            places.push_back(candidate);
-        }
-    }
-    return places;
 }
 
 }  // namespace seams

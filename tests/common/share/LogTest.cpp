@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "LauncherRun.h"
 #include "SysInfo.h"
 #include "TestSupport.h"
 #include "WinAutoHandle.h"
@@ -199,4 +200,52 @@ TEST(Log, KeepsEveryRecordWhenTheFolderHasNoFinalPath) {
     const auto records = testsupport::readLog(scratch / L"vantor.log");
     ASSERT_EQ(2u, records.size());
     EXPECT_EQ(L"two", records[1].message);
+}
+
+namespace {
+
+// Owners as Windows keeps them, which Wine doesn't: the file planted first (dated 2000 by the test) is
+// someone else's. (Not by identity: the new file may get the planted one's inode.)
+constexpr LONGLONG plantedWriteTime = 125911584000000000;  // 2000-01-01 in file time
+bool plantedIsSomeoneElses(HANDLE file) {
+    FILE_BASIC_INFO basic{};
+    return GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof(basic)) &&
+           basic.LastWriteTime.QuadPart != plantedWriteTime;
+}
+
+}  // namespace
+
+TEST(Log, AFileSomeoneElseOwnsInAMachineWideFolderIsReplaced) {
+    const testsupport::ScratchDir scratch;
+    const std::wstring path = scratch / L"vantor.log";
+    testsupport::writeFileBytes(path, "forged\r\n");
+    const FILETIME planted{static_cast<DWORD>(plantedWriteTime), static_cast<DWORD>(plantedWriteTime >> 32)};
+    ASSERT_TRUE(SetFileTime(WinAutoHandle<HANDLE>(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 7, nullptr,
+                                                              OPEN_EXISTING, 0, nullptr))
+                                .get(),
+                            nullptr, nullptr, &planted));
+    const FileUtils::HeldFolder folder = FileUtils::HeldFolder::openForAttributes(scratch.path());
+    FileLogAppender appender(L"vantor.log", folder, &plantedIsSomeoneElses);
+    appender.append(sampleRecord(L"one"));
+    appender.append(sampleRecord(L"two"));
+    EXPECT_EQ(
+        (std::vector<std::wstring>{L"WARNING: The log [" + path +
+                                       L"] was owned by someone other than Administrators or SYSTEM: that "
+                                       L"file was replaced",
+                                   L"INFO: one", L"INFO: two"}),
+        testsupport::messagesOf(testsupport::readLog(path)))
+        << "the forged bytes gone with their file, the new file kept";
+}
+
+TEST(Log, TheWritersMutexIsTrustedOnlyWhereAnAdministratorMadeItUnderItsOwnName) {
+    const std::wstring logPath =
+        L"C:\\mutex-test-" + std::to_wstring(GetCurrentProcessId()) + L"\\vantor.log";
+    const auto yes = [](HANDLE) { return true; };
+    const auto no = [](HANDLE) { return false; };
+    const auto elsewhere = [](HANDLE) { return std::wstring(L"\\BaseNamedObjects\\kro-log-elsewhere"); };
+    const WinAutoHandle<HANDLE> made = LogSeams::writerMutexFor(logPath, no, &LogSeams::kernelNameOf);
+    EXPECT_TRUE(made.owned()) << "made here: its owner is the one it was made with";
+    EXPECT_FALSE(LogSeams::writerMutexFor(logPath, no, &LogSeams::kernelNameOf).owned()) << "made by another";
+    EXPECT_TRUE(LogSeams::writerMutexFor(logPath, yes, &LogSeams::kernelNameOf).owned());
+    EXPECT_FALSE(LogSeams::writerMutexFor(logPath, yes, elsewhere).owned()) << "a name that leads elsewhere";
 }

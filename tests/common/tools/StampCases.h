@@ -38,7 +38,7 @@ public:
     StartedTool& operator=(const StartedTool&) = delete;
 
     bool running() const;
-    // True while the tool holds a file in folder, named or not (Linux's unnamed files).
+    // True while the tool writes a file in folder, named or not (Linux's unnamed files).
     bool writesInto(const fs::path& folder) const;
     // Ends the tool at once, as a kill does, and returns when it has ended.
     void kill();

@@ -13,14 +13,15 @@ trap 'rm -rf "$work"' EXIT
 source "$source/tests/script-checks.sh"
 icon=$source/src/windows/wrappers/wrapper4wrapper/resources/launcher.ico
 
-# both NAME ARGS...: runs each tool with the arguments, in which @ stands for the output (NAME.native.exe and
-# NAME.windows.exe) and paths are Linux paths; fails unless both succeed and their outputs are equal.
+# both NAME ARGS...: runs each tool with the arguments, in which @ stands for the output (native/NAME.exe and
+# windows/NAME.exe: OUT's name is in it) and paths are Linux paths; fails unless both succeed with equal outputs.
+mkdir "$work/native" "$work/windows"
 both() {
     local name=$1 args=() windows_args=() arg
     shift
     for arg in "$@"; do
         case $arg in
-            @) args+=("$work/$name.native.exe"); windows_args+=("$(windows "$work/$name.windows.exe")") ;;
+            @) args+=("$work/native/$name.exe"); windows_args+=("$(windows "$work/windows/$name.exe")") ;;
             /*) args+=("$arg"); windows_args+=("$(windows "$arg")") ;;
             *) args+=("$arg"); windows_args+=("$arg") ;;
         esac
@@ -28,13 +29,13 @@ both() {
     "$native" "${args[@]}" >"$work/$name.native.log" 2>&1 || fail "$name: the native tool failed: $(cat "$work/$name.native.log")"
     "$source/cmake/wine-run.sh" "$build/wineprefix" "$bin/launcher-stamp.exe" "${windows_args[@]}" \
         >"$work/$name.windows.log" 2>&1 || fail "$name: the Windows tool failed: $(cat "$work/$name.windows.log")"
-    cmp -s "$work/$name.native.exe" "$work/$name.windows.exe" || fail "$name: the tools wrote different bytes"
+    cmp -s "$work/native/$name.exe" "$work/windows/$name.exe" || fail "$name: the tools wrote different bytes"
 }
 
 both plain --payload "$bin/demo-installer.exe" --output @ "$bin/setup-stub.exe"
 both branded --payload "$bin/demo-installer.exe" --icon "$icon" --file-version 4.5.6.7 --product-version 4.5.0.0 \
     --version-string "ProductName=Acmé ✓ Product" --version-string "Comments=second line" --output @ "$bin/setup-stub.exe"
-both restamped --payload "$bin/elevation-probe.exe" --force --output @ "$work/branded.native.exe"
-both extracted extract --output @ "$work/branded.native.exe"
-cmp -s "$work/extracted.native.exe" "$bin/demo-installer.exe" || fail "extract: not the payload"
+both restamped --payload "$bin/elevation-probe.exe" --force --output @ "$work/native/branded.exe"
+both extracted extract --output @ "$work/native/branded.exe"
+cmp -s "$work/native/extracted.exe" "$bin/demo-installer.exe" || fail "extract: not the payload"
 finish "same bytes"

@@ -140,6 +140,16 @@ TEST(Security, AdministratorsBecomeTheDefaultOwnerOrTheRunIsRefused) {
     EXPECT_TRUE(security::makeAdministratorsDefaultOwner());
 }
 
+TEST(Security, OwnersCountOnlyWhereTheSystemKeepsThem) {
+    // The token's own default owner set again: only a system without owner assignment refuses it so.
+    const std::pair<DWORD, bool> rows[] = {{ERROR_SUCCESS, true}, {ERROR_INVALID_FUNCTION, false}, {5, true}};
+    for (const auto& [answer, kept] : rows) {
+        ownerAnswer = answer;
+        EXPECT_EQ(kept, security::keepsOwners(&recordingSetToken)) << answer;
+    }
+    EXPECT_FALSE(security::keepsOwners()) << "Wine assigns no owners, and names the user as every file's";
+}
+
 TEST(Security, OnlyAnObjectAnAdministratorMadeIsTrusted) {
     const security::SecurityDescriptor byAdministrators(tstrings::TextBuilder() << "O:BAD:(A;;GA;;;BA)");
     SECURITY_ATTRIBUTES attributes{sizeof(attributes), byAdministrators, FALSE};

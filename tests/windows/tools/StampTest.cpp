@@ -71,6 +71,7 @@ TEST_F(StampTest, StampedLauncherCarriesThePayloadIconAndVersionAndRunsThePayloa
 
     EXPECT_EQ(L"Acm\u00e9 \u2713", versionString(out, L"ProductName"));
     EXPECT_EQ(L"first release", versionString(out, L"Comments"));
+    EXPECT_EQ(L"Acm\u00e9 \u2713 Setup", versionString(out, L"FileDescription"));
     EXPECT_EQ(L"2.3.4.5", versionString(out, L"FileVersion"));
     EXPECT_EQ(L"7.0.1.65535", versionString(out, L"ProductVersion"));
     EXPECT_EQ(L"Setup Launcher", versionString(out, L"InternalName"));
@@ -159,10 +160,12 @@ TEST(VersionBlock, RoundTripsTheLaunchersBlockUnchanged) {
     EXPECT_EQ(u"Setup Launcher", block.string(u"InternalName").value_or(u"<missing>"));
 }
 
-TEST(VersionBlock, VersionNumbersAreFourDecimalsUpTo65535) {
+TEST(VersionBlock, VersionNumbersAreOneToFourDecimalsUpTo65535) {
     EXPECT_EQ((stamp::VersionQuad{1, 0, 65535, 0}), stamp::parseVersionQuad("1.0.65535.0"));
+    EXPECT_EQ((stamp::VersionQuad{2, 0, 0, 0}), stamp::parseVersionQuad("2"));
+    EXPECT_EQ((stamp::VersionQuad{2, 7, 3, 0}), stamp::parseVersionQuad("2.7.3"));
     EXPECT_EQ(u"1.0.65535.0", stamp::toText({1, 0, 65535, 0}));
-    for (const char* wrong : {"", "1.2.3", "1.2.3.4.5", "1.2.3.65536", "1..3.4", "1.2.3.4 ", "a.b.c.d",
+    for (const char* wrong : {"", "2.", "1.2.3.4.5", "1.2.3.65536", "1..3.4", "1.2.3.4 ", "a.b.c.d",
                               "-1.2.3.4", "1.2.3.000001"}) {
         EXPECT_FALSE(stamp::parseVersionQuad(wrong).has_value()) << wrong;
     }

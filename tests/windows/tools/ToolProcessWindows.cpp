@@ -50,8 +50,16 @@ bool StartedTool::running() const {
 }
 
 bool StartedTool::writesInto(const fs::path& folder) const {
-    // The output is written under a temporary name in its folder.
-    return !entriesOf(folder).empty();
+    // The output is written under a temporary name in its folder, marked for deletion before its first byte:
+    // a name alone may not be marked yet.
+    std::error_code error;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder, error)) {
+        const std::uintmax_t size = entry.file_size(error);
+        if (!error && size != 0) {
+            return true;
+        }
+    }
+    return false;
 }
 
 void StartedTool::kill() {

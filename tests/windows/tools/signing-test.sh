@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The release round trip on Linux: stamp the stub, sign the result with a throwaway self-signed certificate
-# (osslsigncode), verify the signature, run the signed launcher and get its payload's exit code back; then
+# (osslsigncode), verify the signature and the launcher's release, run the signed launcher and get its payload's exit code back; then
 # stamp the signed launcher again, which warns that the signature is gone, and check that it is. Stamping
 # warns of an unsigned payload, and not of a signed one.
 # Usage: signing-test.sh WINE_RUN BUILD_DIR
@@ -39,6 +39,10 @@ fi
 if ! osslsigncode verify -CAfile "$work/cert.pem" -in "$work/signed.exe" >"$work/verify.log" 2>&1; then
     fail "the signature does not verify: $(tail -n 5 "$work/verify.log")"
 fi
+# The signed launcher still says which release of the launcher it is: the tool's own.
+release=$(stamp --version)
+stamp inspect "$(windows "$work/signed.exe")" | grep -qx "launcher: ${release#launcher-stamp }" ||
+    fail "inspect does not show the signed launcher's release ${release#launcher-stamp }"
 
 # The signed launcher runs its payload and passes the exit code on.
 report=$work/report.txt

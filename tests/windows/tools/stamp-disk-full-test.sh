@@ -29,13 +29,13 @@ reason="^launcher-stamp: error: .*WriteFile failed.*\[112\]"
 if [ -n "$native" ]; then
     stamp() { "$native" "$@"; }
     windows() { echo "$1"; }
-    reason="^launcher-stamp: error: write(.*) failed: system error 28 "
+    reason="^launcher-stamp: error: (write|copy_file_range)\(.*\) failed: system error 28 "
 fi
 stamp --payload "$(windows "$build/bin/demo-installer.exe")" --output "$(windows "$small/setup.exe")" \
     "$(windows "$build/bin/setup-stub.exe")" >"$work/output.txt" 2>&1
 status=$?
 [ "$status" = 1 ] || fail "exit code $status, not 1: $(cat "$work/output.txt")"
-grep -q "$reason" "$work/output.txt" ||
+grep -qE "$reason" "$work/output.txt" ||
     fail "no disk-full message: $(cat "$work/output.txt")"
 [ -z "$(ls -A "$small")" ] || fail "left behind on the full volume: $(ls -A "$small")"
 finish "disk full"

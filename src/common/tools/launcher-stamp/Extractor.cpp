@@ -7,8 +7,7 @@
 namespace stamp {
 
 std::uint64_t extractPayload(const std::string& launcher, const std::string& output, bool force) {
-    checkOutputTarget(output, force);
-    PendingOutput pending(output);
+    PendingOutput pending = openOutput(output, force);
     std::uint64_t size = 0;
     {
         const LauncherImage image(launcher);

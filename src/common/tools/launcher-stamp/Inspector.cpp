@@ -12,6 +12,8 @@ namespace stamp {
 namespace {
 
 constexpr std::size_t DIGEST_CHUNK = 1 << 20;
+// Launchers built before launchers carried their release.
+constexpr char UNKNOWN_RELEASE[] = "unknown release (built before launchers recorded theirs)";
 // An icon entry's width or height of 0 stands for 256 pixels.
 constexpr unsigned LARGEST_ICON = 256;
 
@@ -74,6 +76,7 @@ LauncherFacts inspectLauncher(const std::string& path) {
     const LauncherImage launcher(path);
     LauncherFacts facts;
     facts.path = path;
+    facts.release = launcher.release();
     facts.isSigned = launcher.image().isSigned();
     if (const ResourceData* payload = launcher.payload()) {
         facts.payload = payloadFacts(*payload);
@@ -88,8 +91,9 @@ LauncherFacts inspectLauncher(const std::string& path) {
 }
 
 std::string describe(const LauncherFacts& facts) {
-    std::string text =
-        "launcher: " + facts.path + "\nlauncher signature: " + signedText(facts.isSigned) + "\n";
+    std::string text = "file: " + facts.path +
+                       "\nlauncher: " + (facts.release.empty() ? UNKNOWN_RELEASE : facts.release) +
+                       "\nlauncher signature: " + signedText(facts.isSigned) + "\n";
     if (facts.payload) {
         text += "payload: " + std::to_string(facts.payload->size) +
                 " bytes\npayload SHA-256: " + facts.payload->sha256 +
@@ -114,8 +118,9 @@ std::string describe(const LauncherFacts& facts) {
 }
 
 std::string describeJson(const LauncherFacts& facts) {
-    std::string json =
-        "{\"launcher\":" + quoted(facts.path) + ",\"signed\":" + boolean(facts.isSigned) + ",\"payload\":";
+    std::string json = "{\"file\":" + quoted(facts.path) +
+                       ",\"launcher\":" + (facts.release.empty() ? "null" : quoted(facts.release)) +
+                       ",\"signed\":" + boolean(facts.isSigned) + ",\"payload\":";
     if (facts.payload) {
         json += "{\"size\":" + std::to_string(facts.payload->size) +
                 ",\"sha256\":" + quoted(facts.payload->sha256) +

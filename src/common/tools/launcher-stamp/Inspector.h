@@ -25,6 +25,7 @@ struct IconFacts {
 
 struct LauncherFacts {
     std::string path;
+    std::string release;  // the launcher's own; empty: built before launchers carried one
     bool isSigned = false;
     std::optional<PayloadFacts> payload;  // none in the stub
     VersionQuad fileVersion{};
@@ -35,9 +36,10 @@ struct LauncherFacts {
 
 // Reads the launcher at path; a file that is not one of our launchers is BadInput.
 LauncherFacts inspectLauncher(const std::string& path);
-// One fact a line, UTF-8, each line ending in "\n".
+// One fact a line, UTF-8, each line ending in "\n": the file first, then the launcher's release ("launcher:
+// 1.2.0").
 std::string describe(const LauncherFacts& facts);
-// The same as one JSON object on one line, without the line's end.
+// The same as one JSON object on one line, without the line's end; an unknown release is null.
 std::string describeJson(const LauncherFacts& facts);
 
 }  // namespace stamp

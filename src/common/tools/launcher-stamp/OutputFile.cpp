@@ -2,25 +2,26 @@
 
 #include <algorithm>
 #include <cstring>
+#include <stdexcept>
 
 #include "StampError.h"
 
 namespace stamp {
 
-namespace {
-
-// The copy buffer: large enough that the system call count doesn't matter, small beside any payload.
-constexpr std::size_t COPY_CHUNK = 1 << 20;
-
-}  // namespace
-
-void checkOutputTarget(const std::string& path, bool force) {
+PendingOutput openOutput(const std::string& path, bool force) {
     const PathKind kind = pathKind(path);
     if (kind == PathKind::folder) {
         throw BadInput("OUT '" + path + "' is a folder");
     }
     if (!force && kind == PathKind::file) {
         throw outputExists(path);
+    }
+    try {
+        return PendingOutput(path);
+    } catch (const BadInput& error) {
+        // The file layers call a folder that takes no file bad input; to the tool's user it is a failed
+        // write.
+        throw std::runtime_error(error.what());
     }
 }
 
@@ -38,49 +39,38 @@ void OutputFile::padTo(std::uint64_t position) {
 }
 
 void OutputFile::copyFrom(const InputBytes& input, std::uint64_t offset, std::uint64_t size) {
-    // A mapped input is written from where it lies, a chunk at a time so that the chunk the checksum has just
-    // read is still in the processor's cache when it is written.
-    if (const std::uint8_t* bytes = input.mapped()) {
-        input.checkRange(offset, size);
-        for (std::uint64_t done = 0; done < size;) {
-            const std::size_t chunk =
-                static_cast<std::size_t>(std::min<std::uint64_t>(size - done, COPY_CHUNK));
-            write(bytes + offset + done, chunk);
-            done += chunk;
-        }
-        return;
-    }
-    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(size, COPY_CHUNK)));
-    while (size != 0) {
-        const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(size, buffer.size()));
-        input.readInto(offset, buffer.data(), chunk);
-        write(buffer.data(), chunk);
-        offset += chunk;
-        size -= chunk;
-    }
+    input.checkRange(offset, size);
+    input.appendTo(pending_, offset, size, [this](const std::uint8_t* bytes, std::size_t count) {
+        sum(bytes, count);
+        position_ += count;
+    });
 }
 
 // The image checksum adds the file as little-endian 16-bit words with end-around carry, then the length.
-// That is the ones' complement sum, which comes out the same summed eight bytes at a time (2^16 leaves the
-// same remainder as 1 modulo 65535), a quarter of the additions of a word at a time. A write that starts at
-// an odd position first completes the word the last one began.
+// That is the ones' complement sum, which comes out the same summed four bytes at a time (2^16 leaves the
+// same remainder as 1 modulo 65535). Four-byte words add into 64 bits without a carry to pass on (below
+// 16 GiB a call), so the compiler spreads the additions over vector lanes. A write that starts at an odd
+// position first completes the word the last one began.
 void OutputFile::sum(const std::uint8_t* data, std::size_t size) {
     std::size_t i = 0;
     if (size != 0 && (position_ & 1) != 0) {
         addToSum(static_cast<std::uint64_t>(data[0]) << 8);
         i = 1;
     }
-    for (; i + sizeof(std::uint64_t) <= size; i += sizeof(std::uint64_t)) {
-        std::uint64_t eight = 0;
-        std::memcpy(&eight, data + i, sizeof eight);
-        addToSum(eight);
+    std::uint64_t words = 0;
+    const std::size_t fours = (size - i) / sizeof(std::uint32_t);
+    for (std::size_t n = 0; n < fours; ++n, i += sizeof(std::uint32_t)) {
+        std::uint32_t four = 0;
+        std::memcpy(&four, data + i, sizeof four);
+        words += four;
     }
     for (; i + 1 < size; i += 2) {
-        addToSum(data[i] | static_cast<std::uint64_t>(data[i + 1]) << 8);
+        words += data[i] | static_cast<std::uint64_t>(data[i + 1]) << 8;
     }
     if (i < size) {
-        addToSum(data[i]);
+        words += data[i];
     }
+    addToSum(words);
 }
 
 void OutputFile::addToSum(std::uint64_t value) {

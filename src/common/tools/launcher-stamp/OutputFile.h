@@ -11,8 +11,10 @@
 
 namespace stamp {
 
-// The rules for every OUT: not a folder, and replaced only with force. Either is BadInput.
-void checkOutputTarget(const std::string& path, bool force);
+// OUT's pending file, under the rules for every OUT: not a folder, and replaced only with force (either is
+// BadInput). A folder that can't take the file (missing, read-only) is a failed write: it throws
+// std::runtime_error ("cannot write OUT ..."), exit code 1.
+PendingOutput openOutput(const std::string& path, bool force);
 
 class OutputFile {
 public:
@@ -24,7 +26,8 @@ public:
     void write(const std::vector<std::uint8_t>& bytes) { write(bytes.data(), bytes.size()); }
     // Zero bytes up to position (which must not lie behind).
     void padTo(std::uint64_t position);
-    // size bytes of input from offset, through a fixed buffer: a payload of any size is never held whole.
+    // size bytes of input from offset, appended and summed as InputBytes::appendTo() hands them over; a range
+    // past the input's end is BadInput, and everything else throws as appendTo() does.
     void copyFrom(const InputBytes& input, std::uint64_t offset, std::uint64_t size);
     // The image checksum of everything written, the checksum field itself written as zero.
     std::uint32_t imageChecksum() const;

@@ -15,6 +15,11 @@ constexpr std::uint32_t SUBDIRECTORY_FLAG = 0x80000000u;
 constexpr std::uint32_t NAME_FLAG = 0x80000000u;
 // Every leaf and every table starts on eight bytes, as resource compilers place them.
 constexpr std::uint64_t LEAF_ALIGNMENT = 8;
+// A large leaf (the payload) starts on 64 KiB of the file as well, where its copy from the start of a file
+// lands: Linux moves page-cache data between files in large pieces only at the same alignment (measured:
+// 160 MB in 1.3 times the time at an offset of 4 KiB). The padding is small beside such a leaf.
+constexpr std::uint64_t LARGE_LEAF = 1 << 20;
+constexpr std::uint64_t LARGE_LEAF_ALIGNMENT = 64 << 10;
 // Far more entries than any launcher has.
 constexpr std::uint32_t ENTRY_LIMIT = 65536;
 
@@ -144,8 +149,9 @@ public:
         tables_.resize(static_cast<std::size_t>(alignUp(namesOffset_ + namesSize, LEAF_ALIGNMENT)));
     }
 
-    // Fills the tables for a section at sectionRva; returns the leaves with their offsets, and the end.
-    std::uint64_t build(std::uint32_t sectionRva,
+    // Fills the tables for a section at sectionRva and, in the file, at sectionOffset; returns the leaves
+    // with their offsets, and the end.
+    std::uint64_t build(std::uint32_t sectionRva, std::uint64_t sectionOffset,
                         std::vector<std::pair<std::uint64_t, const ResourceData*>>& leaves) {
         std::uint64_t leafOffset = tables_.size();
         std::uint64_t nextDirectory = directorySize(tree_);
@@ -172,6 +178,9 @@ public:
         for (const auto& [at, languages] : languageDirectories) {
             putDirectory(at, *languages, [&](const ResourceData& leaf) {
                 leafOffset = alignUp(leafOffset, LEAF_ALIGNMENT);
+                if (leaf.length() >= LARGE_LEAF) {
+                    leafOffset = alignUp(sectionOffset + leafOffset, LARGE_LEAF_ALIGNMENT) - sectionOffset;
+                }
                 image::ResourceDataEntry entry{};
                 entry.offsetToData = static_cast<std::uint32_t>(sectionRva + leafOffset);
                 entry.size = static_cast<std::uint32_t>(leaf.length());
@@ -283,9 +292,10 @@ ResourceTree readResourceTree(const InputBytes& file, std::uint64_t sectionOffse
     return tree;
 }
 
-ResourceSection::ResourceSection(const ResourceTree& tree, std::uint32_t sectionRva) {
+ResourceSection::ResourceSection(const ResourceTree& tree, std::uint32_t sectionRva,
+                                 std::uint64_t sectionOffset) {
     TableBuilder builder(tree);
-    size_ = builder.build(sectionRva, leaves_);
+    size_ = builder.build(sectionRva, sectionOffset, leaves_);
     tables_ = std::move(builder.tables());
 }
 

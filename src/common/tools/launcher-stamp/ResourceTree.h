@@ -48,10 +48,11 @@ using ResourceTree = std::map<ResourceId, NameMap>;
 ResourceTree readResourceTree(const InputBytes& file, std::uint64_t sectionOffset, std::uint32_t sectionSize,
                               std::uint32_t sectionRva);
 
-// A resource section laid out for one place in memory: its size, and its bytes written on demand.
+// A resource section laid out for one place in memory and in the file: its size, and its bytes written on
+// demand.
 class ResourceSection {
 public:
-    ResourceSection(const ResourceTree& tree, std::uint32_t sectionRva);
+    ResourceSection(const ResourceTree& tree, std::uint32_t sectionRva, std::uint64_t sectionOffset);
 
     std::uint64_t size() const { return size_; }
     void write(OutputFile& out) const;

@@ -17,10 +17,15 @@ public:
     // BadInput ("cannot read ROLE 'path': why").
     InputFile(const std::string& path, const char* role);
     ~InputFile() override;
-    const std::uint8_t* mapped() const override;
+#ifdef __linux__
+    // Copied by the system from file to file (copy_file_range), never through the tool's memory, and handed
+    // to added where out's own file holds it; read and appended where the system can't copy between the two.
+    void appendTo(PendingOutput& out, std::uint64_t offset, std::uint64_t size,
+                  const BytesAdded& added) const override;
+#endif
 
 private:
-    void readAt(std::uint64_t offset, void* buffer, std::size_t size) const override;
+    std::size_t readSome(std::uint64_t offset, void* buffer, std::size_t size) const override;
 
     struct Native;
     std::unique_ptr<Native> native_;
@@ -47,6 +52,7 @@ public:
     void commit(bool replace);
 
 private:
+    friend class InputFile;  // copies into the output's file
     struct Native;
     std::unique_ptr<Native> native_;
 };

@@ -5,6 +5,7 @@
 #include "OutputFile.h"
 #include "Signature.h"
 #include "StampError.h"
+#include "Utf.h"
 
 namespace stamp {
 
@@ -18,7 +19,16 @@ void checkOptions(const StampOptions& options) {
             throw BadInput("InternalName stays \"Setup Launcher\": it marks the launcher");
         }
     }
-    checkOutputTarget(options.output, options.force);
+}
+
+// The file name at the end of path, behind the last separator of the system the tool runs on.
+std::string fileNameOf(const std::string& path) {
+#ifdef _WIN32
+    constexpr char SEPARATORS[] = "\\/:";
+#else
+    constexpr char SEPARATORS[] = "/";
+#endif
+    return path.substr(path.find_last_of(SEPARATORS) + 1);
 }
 
 void checkPayload(const InputFile& payload) {
@@ -39,6 +49,18 @@ VersionBlock updatedVersion(VersionBlock version, const StampOptions& options) {
     if (options.productVersion) {
         version.setProductVersion(*options.productVersion);
         version.setString(u"ProductVersion", toText(*options.productVersion));
+    }
+    // Named after the file it becomes and described by its product, as a launcher built with its payload is,
+    // unless the strings given say otherwise.
+    const std::optional<std::u16string> fileName = fromUtf8(fileNameOf(options.output));
+    if (!fileName) {
+        throw BadInput("OUT's file name is not UTF-8: '" + options.output + "'");
+    }
+    version.setString(u"OriginalFilename", *fileName);
+    for (const auto& [key, value] : options.versionStrings) {
+        if (key == u"ProductName") {
+            version.setString(u"FileDescription", value + u" Setup");
+        }
     }
     for (const auto& [key, value] : options.versionStrings) {
         version.setString(key, value);
@@ -68,7 +90,7 @@ StampReport writeStamped(const StampOptions& options, PendingOutput& out) {
     payloads[payloadLanguage] = ResourceData::inFile(payload);
 
     const PeImage& image = launcher.image();
-    const ResourceSection section(tree, image.resourceRva());
+    const ResourceSection section(tree, image.resourceRva(), image.resourceOffset());
     OutputFile file(out);
     image.write(file, section.size(), [&](OutputFile& to) { section.write(to); });
     return StampReport{image.isSigned(), carriesSignature(payload, 0, payload.size()), file.position()};
@@ -78,7 +100,7 @@ StampReport writeStamped(const StampOptions& options, PendingOutput& out) {
 
 StampReport stampLauncher(const StampOptions& options) {
     checkOptions(options);
-    PendingOutput output(options.output);
+    PendingOutput output = openOutput(options.output, options.force);
     const StampReport report = writeStamped(options, output);
     output.commit(options.force);
     return report;

@@ -16,6 +16,7 @@ struct StampOptions {
     std::string payload;
     std::string output;
     std::string icon;  // empty: the launcher's icon stays
+    // Set last: each wins over what stamping sets itself.
     std::vector<std::pair<std::u16string, std::u16string>> versionStrings;
     std::optional<VersionQuad> fileVersion;
     std::optional<VersionQuad> productVersion;
@@ -29,8 +30,10 @@ struct StampReport {
 };
 
 // Writes options.output: the launcher with RT_RCDATA 100 replaced by the payload, icon group 101 by the
-// icon's images, and the version block's numbers and strings updated. Bad input is BadInput and leaves no
-// output; any other failure throws too and leaves none either.
+// icon's images, and the version block's numbers and strings updated: OriginalFilename becomes the output's
+// file name, and a ProductName given sets FileDescription to "<ProductName> Setup" too. Bad input is
+// BadInput and leaves no output; any other failure (a folder that takes no output among them) throws too and
+// leaves none either.
 StampReport stampLauncher(const StampOptions& options);
 
 }  // namespace stamp

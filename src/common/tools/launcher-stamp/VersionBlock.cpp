@@ -54,7 +54,10 @@ std::optional<VersionQuad> parseVersionQuad(const std::string& text) {
     VersionQuad version{};
     std::size_t at = 0;
     for (std::size_t part = 0; part < version.size(); ++part) {
-        if (part != 0 && (at >= text.size() || text[at++] != '.')) {
+        if (part != 0 && at == text.size()) {
+            return version;
+        }
+        if (part != 0 && text[at++] != '.') {
             return std::nullopt;
         }
         std::uint32_t number = 0;

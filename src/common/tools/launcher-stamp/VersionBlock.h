@@ -13,7 +13,8 @@ namespace stamp {
 // a.b.c.d
 using VersionQuad = std::array<std::uint16_t, 4>;
 
-// "a.b.c.d" with four decimal numbers of 0 to 65535; nothing for any other text.
+// "a", "a.b", "a.b.c" or "a.b.c.d": decimal numbers of 0 to 65535, the missing ones 0 ("2.0" is 2.0.0.0);
+// nothing for any other text.
 std::optional<VersionQuad> parseVersionQuad(const std::string& text);
 // "a.b.c.d", in the version block's UTF-16.
 std::u16string toText(const VersionQuad& version);

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -58,6 +59,17 @@ std::string folderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// True when both describe the same content of a file: its size and its modification time, to the
+// nanosecond where the file system keeps it so.
+bool sameVersion(const struct stat& a, const struct stat& b) {
+#ifdef __APPLE__
+    const timespec &aTime = a.st_mtimespec, &bTime = b.st_mtimespec;
+#else
+    const timespec &aTime = a.st_mtim, &bTime = b.st_mtim;
+#endif
+    return a.st_size == b.st_size && aTime.tv_sec == bTime.tv_sec && aTime.tv_nsec == bTime.tv_nsec;
+}
+
 // Each system call moves at most this much.
 std::size_t chunkOf(std::size_t size) {
     return size < (1u << 30) ? size : (1u << 30);
@@ -65,73 +77,49 @@ std::size_t chunkOf(std::size_t size) {
 
 }  // namespace
 
-// Owns a read-only mapping of a whole file.
-class Mapping {
-public:
-    Mapping() = default;
-    Mapping(const Mapping&) = delete;
-    Mapping& operator=(const Mapping&) = delete;
-    ~Mapping() {
-        if (data_ != nullptr) {
-            munmap(data_, size_);
-        }
-    }
-    // Maps size bytes of fd; leaves the mapping empty where the system refuses.
-    void map(int fd, std::size_t size) {
-        void* data = size != 0 ? mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0) : MAP_FAILED;
-        if (data != MAP_FAILED) {
-            data_ = data;
-            size_ = size;
-            madvise(data_, size_, MADV_SEQUENTIAL);
-        }
-    }
-    const std::uint8_t* data() const { return static_cast<const std::uint8_t*>(data_); }
-
-private:
-    void* data_ = nullptr;
-    std::size_t size_ = 0;
-};
-
 struct InputFile::Native {
     Descriptor fd;
-    Mapping mapping;
+    struct stat opened {};
+
+    // Nothing here holds a file against writers: a size or modification time other than the file had when it
+    // was opened shows that the bytes read may belong to two versions of it (inputChanged).
+    void checkUnchanged(const InputBytes& file) const {
+        struct stat now {};
+        if (fstat(fd.get(), &now) != 0) {
+            failed("fstat(" + file.path() + ")");
+        }
+        if (!sameVersion(now, opened)) {
+            throw inputChanged(file.role(), file.path());
+        }
+    }
 };
 
 InputFile::InputFile(const std::string& path, const char* role)
     : InputBytes(path, role), native_(new Native) {
     native_->fd.reset(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    struct stat status {};
-    if (native_->fd.get() < 0 || fstat(native_->fd.get(), &status) != 0) {
+    if (native_->fd.get() < 0 || fstat(native_->fd.get(), &native_->opened) != 0) {
         throw BadInput("cannot read " + std::string(role) + " '" + path + "': " + systemText(errno));
     }
-    if (!S_ISREG(status.st_mode)) {
+    if (!S_ISREG(native_->opened.st_mode)) {
         throw BadInput("cannot read " + std::string(role) + " '" + path + "': not a file");
     }
-    setSize(static_cast<std::uint64_t>(status.st_size));
-    // Mapped, a payload is written from the page cache as it lies, without a copy through a buffer.
-    native_->mapping.map(native_->fd.get(), static_cast<std::size_t>(status.st_size));
+    setSize(static_cast<std::uint64_t>(native_->opened.st_size));
 }
 
 InputFile::~InputFile() = default;
 
-const std::uint8_t* InputFile::mapped() const {
-    return native_->mapping.data();
-}
-
-void InputFile::readAt(std::uint64_t offset, void* buffer, std::size_t size) const {
-    auto* bytes = static_cast<std::uint8_t*>(buffer);
-    while (size != 0) {
-        const ssize_t read = pread(native_->fd.get(), bytes, chunkOf(size), static_cast<off_t>(offset));
-        if (read <= 0) {
-            if (read < 0 && errno == EINTR) {
-                continue;
-            }
-            failed("pread(" + path() + ")");
-        }
-        bytes += read;
-        offset += static_cast<std::uint64_t>(read);
-        size -= static_cast<std::size_t>(read);
+std::size_t InputFile::readSome(std::uint64_t offset, void* buffer, std::size_t size) const {
+    ssize_t read = 0;
+    do {
+        read = pread(native_->fd.get(), buffer, chunkOf(size), static_cast<off_t>(offset));
+    } while (read < 0 && errno == EINTR);
+    if (read < 0) {
+        failed("pread(" + path() + ")");
     }
+    if (read > 0) {
+        native_->checkUnchanged(*this);
+    }
+    return static_cast<std::size_t>(read);
 }
 
 struct PendingOutput::Native {
@@ -230,6 +218,80 @@ void PendingOutput::commit(bool replace) {
     }
     native_->committed = true;
 }
+
+#ifdef __linux__
+namespace {
+
+// Owns a read-only view of bytes of a file, mapped where the file holds them.
+class FileView {
+public:
+    FileView(int fd, std::uint64_t offset, std::size_t size, const std::string& path) {
+        static const std::uint64_t page = static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+        lead_ = static_cast<std::size_t>(offset % page);
+        length_ = lead_ + size;
+        base_ = mmap(nullptr, length_, PROT_READ, MAP_SHARED, fd, static_cast<off_t>(offset - lead_));
+        if (base_ == MAP_FAILED) {
+            failed("mmap(" + path + ")");
+        }
+    }
+    FileView(const FileView&) = delete;
+    FileView& operator=(const FileView&) = delete;
+    ~FileView() { munmap(base_, length_); }
+    const std::uint8_t* bytes() const { return static_cast<const std::uint8_t*>(base_) + lead_; }
+
+private:
+    void* base_ = nullptr;
+    std::size_t lead_ = 0;
+    std::size_t length_ = 0;
+};
+
+// Each copy between files moves at most this much: few calls and mappings, and the bytes are still in the
+// processor's cache when the checksum reads them.
+constexpr std::size_t RANGE_CHUNK = 8 << 20;
+
+// How copy_file_range refuses a copy it can't make between two files: a kernel without it, file systems that
+// don't support it, or two file systems.
+bool cannotCopyBetween(int error) {
+    return error == ENOSYS || error == EXDEV || error == EINVAL || error == EOPNOTSUPP;
+}
+
+}  // namespace
+
+// The kernel moves the bytes between the page caches, as cp does; read into the tool and written out again,
+// they cost about twice as long. The checksum then reads them through a mapping of the output, a file that
+// only this process writes (an input may shrink under a mapping, and that ends a process with a signal):
+// what is summed is what the output holds, whatever happened to the input meanwhile.
+void InputFile::appendTo(PendingOutput& out, std::uint64_t offset, std::uint64_t size,
+                         const BytesAdded& added) const {
+    const int to = out.native_->fd.get();
+    while (size != 0) {
+        const off_t at = lseek(to, 0, SEEK_CUR);
+        loff_t from = static_cast<loff_t>(offset);
+        const ssize_t copied =
+            copy_file_range(native_->fd.get(), &from, to, nullptr,
+                            static_cast<std::size_t>(std::min<std::uint64_t>(size, RANGE_CHUNK)), 0);
+        if (copied < 0 && errno == EINTR) {
+            continue;
+        }
+        if (copied < 0 && cannotCopyBetween(errno)) {
+            InputBytes::appendTo(out, offset, size, added);
+            return;
+        }
+        if (at < 0 || copied < 0) {
+            failed("copy_file_range(" + path() + ", " + out.native_->target + ")");
+        }
+        if (copied == 0) {
+            throw inputChanged(role(), path());  // it ends before the size it had when it was opened
+        }
+        native_->checkUnchanged(*this);
+        const FileView view(to, static_cast<std::uint64_t>(at), static_cast<std::size_t>(copied),
+                            out.native_->target);
+        added(view.bytes(), static_cast<std::size_t>(copied));
+        offset += static_cast<std::uint64_t>(copied);
+        size -= static_cast<std::uint64_t>(copied);
+    }
+}
+#endif
 
 PathKind pathKind(const std::string& path) {
     struct stat status {};

@@ -78,23 +78,17 @@ InputFile::InputFile(const std::string& path, const char* role)
 
 InputFile::~InputFile() = default;
 
-// Windows reads through the handle, as the tool always has.
-const std::uint8_t* InputFile::mapped() const {
-    return nullptr;
-}
-
-void InputFile::readAt(std::uint64_t offset, void* buffer, std::size_t size) const {
-    auto* bytes = static_cast<std::uint8_t*>(buffer);
-    std::size_t done = 0;
-    while (done < size) {
-        OVERLAPPED position = at(offset + done);
-        DWORD read = 0;
-        if (!ReadFile(native_->handle.get(), bytes + done, chunkOf(size - done), &read, &position) ||
-            read == 0) {
-            KRO_THROW_SYSERROR(ReadFile, "ReadFile(" << native_->path << ") failed");
-        }
-        done += read;
+// The handle shares reading alone, so no other program can write the file while the tool holds it; a writer
+// that share modes don't bind (one on the server of a share) can still shorten it, and a read at an offset
+// then finds the end of the file.
+std::size_t InputFile::readSome(std::uint64_t offset, void* buffer, std::size_t size) const {
+    OVERLAPPED position = at(offset);
+    DWORD read = 0;
+    if (!ReadFile(native_->handle.get(), buffer, chunkOf(size), &read, &position) &&
+        GetLastError() != ERROR_HANDLE_EOF) {
+        KRO_THROW_SYSERROR(ReadFile, "ReadFile(" << native_->path << ") failed");
     }
+    return read;
 }
 
 struct PendingOutput::Native {

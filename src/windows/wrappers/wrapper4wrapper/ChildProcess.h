@@ -54,7 +54,8 @@ inline std::wstring imagePathOf(HANDLE process, ImageNameFunction queryImageName
     return buffer;
 }
 
-// Starts the child from its own folder with the launcher's environment and no inherited handles, waits
+// Starts the child from its own folder with the given environment block (empty: the launcher's own; see
+// ChildEnvironment) and no inherited handles, waits
 // without a time limit and returns its exit code. installer is the child's file, held against change since it
 // was written: the child is started suspended, and runs only if the program the system started is that file
 // (both named in the kernel's namespace); otherwise it is ended before it runs a single instruction of its
@@ -64,7 +65,7 @@ inline std::wstring imagePathOf(HANDLE process, ImageNameFunction queryImageName
 // "GetExitCodeProcess failed", KroError<std::runtime_error> when the started program is not the installer,
 // and the binding errors of PeekMessageW.
 inline DWORD execProcessWaitForFinish(const std::wstring& childPath, const std::wstring& commandLine,
-                                      WinAutoHandle<HANDLE> installer,
+                                      WinAutoHandle<HANDLE> installer, const std::wstring& environment = {},
                                       ImageNameFunction queryImageName = &QueryFullProcessImageNameW) {
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
@@ -82,8 +83,9 @@ inline DWORD execProcessWaitForFinish(const std::wstring& childPath, const std::
 
     const std::wstring workingDirectory = FileUtils::getDirectory(childPath);
     if (!CreateProcessW(childPath.c_str(), buffer.data(), nullptr, nullptr, FALSE,
-                        CREATE_NO_WINDOW | CREATE_SUSPENDED, nullptr, workingDirectory.c_str(), &startup,
-                        &info)) {
+                        CREATE_NO_WINDOW | CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT,
+                        environment.empty() ? nullptr : const_cast<wchar_t*>(environment.c_str()),
+                        workingDirectory.c_str(), &startup, &info)) {
         KRO_THROW_SYSERROR(CreateProcessW, "CreateProcess failed");
     }
     const WinAutoHandle<HANDLE> process(info.hProcess);

@@ -2,16 +2,22 @@
 #include <windows.h>
 
 #include <exception>
+#include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 
+#include "ChildEnvironment.h"
 #include "ChildProcess.h"
 #include "Dll.h"
 #include "ExceptionReporting.h"
 #include "FileUtils.h"
+#include "ImageComparison.h"
 #include "LeftoverSweep.h"
 #include "Log.h"
 #include "OwnImage.h"
+#include "PayloadSource.h"
+#include "PlaceHandover.h"
 #include "PrivilegeGate.h"
 #include "Resources.h"
 #include "SecureDirectory.h"
@@ -58,17 +64,13 @@ int run(const launcher::OwnImage& image) {
             return exitCode;
         }
         image.verify();
-        const SysInfo::WorkPlace& place = SysInfo::workPlace();
-        if (place.folder == nullptr) {
-            KRO_LOG(ERROR, place.failure);
+        KRO_TEST_HOOK(pauseAt(L"before-directory", std::wstring()));
+        const std::unique_ptr<launcher::SecureDirectory> made =
+            launcher::createInFirstPlace(SysInfo::workPlace());
+        if (made == nullptr) {
             return exitCode;
         }
-        if (!place.warning.empty()) {
-            KRO_LOG(WARNING, place.warning);
-        }
-        launcher::removeLeftovers(*place.folder);
-        KRO_TEST_HOOK(pauseAt(L"before-directory", std::wstring()));
-        const launcher::SecureDirectory secureDirectory = createSecureDirectory(*place.folder);
+        const launcher::SecureDirectory& secureDirectory = *made;
         KRO_TEST_HOOK(pauseAt(L"directory-created", secureDirectory.path()));
         const std::wstring ownFileName = FileUtils::getFileName(image.path());
         const std::wstring childPath = FileUtils::joinPath(secureDirectory.path(), ownFileName);
@@ -84,22 +86,25 @@ int run(const launcher::OwnImage& image) {
         WinAutoHandle<HANDLE> installer;
         if (image.isRemote()) {
             // Never extract onto a network drive: run a local copy of this launcher, which then goes through
-            // the whole sequence itself. The copy is made from the file held since the start.
+            // the whole sequence itself. The copy is made from the file held since the start, and each chunk
+            // is compared with the running program before it is written: a writer on the server itself is
+            // bound by no share mode.
             KRO_LOG(INFO, "on network drive");
             KRO_LOG(INFO, "extractedExe: " << childPath);
             KRO_LOG(INFO, "getwherethisexeis: " << image.path());
             KRO_LOG(INFO, "before copying...");
-            installer = secureDirectory.copyFile(ownFileName, image.handle(), image.path());
+            ::image::RunningImageComparison sameAsRunning(image.path());
+            installer =
+                secureDirectory.copyFile(ownFileName, image.handle(), image.path(), std::ref(sameAsRunning));
             KRO_LOG(INFO, "after copying");
         } else {
             KRO_LOG(INFO, "NOT on network drive");
-            DWORD size = 0;
-            const Resource resource(PAYLOAD_RESOURCE_ID, 10 /* RT_RCDATA */,
-                                    SysInfo::getCurrentModuleHandle());
-            carriesNoPayload = !resource.exists();
-            const void* payload = resource.getPtr(size);
+            carriesNoPayload =
+                !Resource(PAYLOAD_RESOURCE_ID, 10 /* RT_RCDATA */, SysInfo::getCurrentModuleHandle())
+                     .exists();
             // Held from here on: nobody may change, replace or rename the installer before it starts.
-            installer = secureDirectory.writeFile(ownFileName, payload, size);
+            installer =
+                secureDirectory.writeFile(ownFileName, launcher::payloadBytes(image.handle(), image.path()));
             KRO_TEST_HOOK(plant(secureDirectory.path()));
             KRO_TEST_HOOK(pauseAt(L"installer-written", childPath));
             if (!isSecureDirectoryIntact(secureDirectory.path(), childPath)) {
@@ -108,7 +113,11 @@ int run(const launcher::OwnImage& image) {
             }
         }
         const std::wstring commandLine = getCommandLine(childPath);
-        exitCode = static_cast<int>(execProcessWaitForFinish(childPath, commandLine, std::move(installer)));
+        // The copy on the network branch makes the same choice of place itself, and logs beside this run.
+        const std::wstring environment =
+            image.isRemote() ? std::wstring() : launcher::installerEnvironment(secureDirectory.place());
+        exitCode = static_cast<int>(
+            execProcessWaitForFinish(childPath, commandLine, std::move(installer), environment));
         KRO_TEST_HOOK(pauseAt(L"installer-ended", secureDirectory.path()));
     } catch (const std::exception& e) {
         reportException(KRO_CODE_SITE, e);

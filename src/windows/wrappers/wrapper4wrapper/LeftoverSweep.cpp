@@ -16,6 +16,9 @@ namespace {
 
 OwnershipOverride ownershipOverride = nullptr;
 
+const FileUtils::OpenRequest listingRequest{
+    FILE_LIST_DIRECTORY | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN, FILE_DIRECTORY_FILE};
+
 // Made by an administrator, with the launcher's own protection: nobody else can have put anything inside.
 bool isOurs(HANDLE directory, const security::SecurityDescriptor& model) {
     return (ownershipOverride != nullptr && ownershipOverride()) ||
@@ -52,12 +55,24 @@ void removeLeftovers(const FileUtils::HeldFolder& folder) {
         if (!folder.isHeld() || folder.path().empty()) {
             return;
         }
+        // A folder opened for its attributes alone (a machine-wide one) is listed through a handle of its
+        // own, which anybody who holds the folder sharing nothing refuses: then the sweep waits for another
+        // run.
+        WinAutoHandle<HANDLE> ownListing;
+        if (!folder.canList()) {
+            DWORD error = ERROR_SUCCESS;
+            ownListing = FileUtils::openInFolder(folder.handle(), std::wstring(), listingRequest, error);
+            if (!ownListing.owned()) {
+                return;
+            }
+        }
+        const HANDLE listed = ownListing.owned() ? ownListing.get() : folder.handle();
         const security::SecurityDescriptor model(tstrings::TextBuilder() << secureDirectorySddl);
         const FileUtils::RemovalLimits limits{GetTickCount64() + sweepBudgetMs,
                                               FileUtils::deepestRemovedFolder};
         int removed = 0;
         std::vector<std::wstring> left;
-        FileUtils::listFolder(folder.handle(), [&](const FileUtils::FolderEntry& entry) {
+        FileUtils::listFolder(listed, [&](const FileUtils::FolderEntry& entry) {
             if (!isLeftoverName(entry.name) || (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
                 return true;
             }

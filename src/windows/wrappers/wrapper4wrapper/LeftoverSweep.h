@@ -19,9 +19,10 @@ constexpr DWORD sweepBudgetMs = 1000;
 // number + ".tmp" that are directories, owned by Administrators or SYSTEM and protected by the launcher's own
 // access list (anything else is left alone without a record: a user can plant such names, and make such a
 // name a folder of theirs). A directory that some running launcher holds refuses the DELETE access this asks
-// for first, and is skipped. Writes the TRACE records of each removal and one summary record when any
-// leftover was found: INFO "Leftovers of earlier runs removed: N", or WARNING with "; left for the next run:
-// " and the paths left. Never throws.
+// for first, and is skipped. A folder that can't be listed through its handle (a machine-wide one) is listed
+// through a handle of its own, and not swept when that is refused (someone holds it sharing nothing). Writes
+// the TRACE records of each removal and one summary record when any leftover was found: INFO "Leftovers of
+// earlier runs removed: N", or WARNING with "; left for the next run: " and the paths left. Never throws.
 void removeLeftovers(const FileUtils::HeldFolder& folder);
 
 // True for "kro" + decimal number (a minus sign allowed) + ".tmp", exactly.

@@ -11,8 +11,6 @@ namespace {
 
 SecureDirectory::ReleaseHook releaseHook = nullptr;
 
-constexpr DWORD copyBufferBytes = 1 << 20;
-
 }  // namespace
 
 std::wstring listedPaths(const std::vector<std::wstring>& paths) {
@@ -45,37 +43,32 @@ WinAutoHandle<HANDLE> SecureDirectory::createFile(const std::wstring& fileName,
     return file;
 }
 
-WinAutoHandle<HANDLE> SecureDirectory::writeFile(const std::wstring& fileName, const void* bytes,
-                                                 DWORD size) const {
+WinAutoHandle<HANDLE> SecureDirectory::writeFile(const std::wstring& fileName,
+                                                 const FileUtils::ByteSource& source) const {
     const std::wstring path = FileUtils::joinPath(path_, fileName);
     {
         const WinAutoHandle<HANDLE> file = createFile(fileName, path);
         KRO_LOG(TRACE, "Created [" << path << "] file");
-        FileUtils::writeAll(file.get(), bytes, size, path);
+        FileUtils::writeAll(file.get(), source, path);
     }
     // Reopened for reading only: Windows refuses to start an image while a handle with write access is open.
     return holdFile(fileName, path);
 }
 
 WinAutoHandle<HANDLE> SecureDirectory::copyFile(const std::wstring& fileName, HANDLE source,
-                                                const std::wstring& sourcePath) const {
+                                                const std::wstring& sourcePath,
+                                                const FileUtils::ChunkCheck& check) const {
     const std::wstring path = FileUtils::joinPath(path_, fileName);
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(source, &size)) {
+        KRO_THROW_SYSERROR(GetFileSizeEx, "GetFileSizeEx(" << sourcePath << ") failed");
+    }
     {
         const WinAutoHandle<HANDLE> file = createFile(fileName, path);
-        std::vector<char> buffer(copyBufferBytes);
-        if (!SetFilePointerEx(source, LARGE_INTEGER{}, nullptr, FILE_BEGIN)) {
-            KRO_THROW_SYSERROR(SetFilePointerEx, "ReadFile(" << sourcePath << ") failed");
-        }
-        for (;;) {
-            DWORD read = 0;
-            if (!ReadFile(source, buffer.data(), copyBufferBytes, &read, nullptr)) {
-                KRO_THROW_SYSERROR(ReadFile, "ReadFile(" << sourcePath << ") failed");
-            }
-            if (read == 0) {
-                break;
-            }
-            FileUtils::writeAll(file.get(), buffer.data(), read, path);
-        }
+        FileUtils::writeAll(
+            file.get(),
+            FileUtils::ByteSource::inFile(source, 0, static_cast<ULONGLONG>(size.QuadPart), sourcePath), path,
+            check);
     }
     KRO_LOG(TRACE, "Copied [" << sourcePath << "] file to [" << path << "]");
     return holdFile(fileName, path);

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "FileCopy.h"
 #include "FileHandles.h"
 #include "FileUtils.h"
 #include "Log.h"
@@ -45,18 +46,22 @@ public:
     ~SecureDirectory();
 
     const std::wstring& path() const { return path_; }
+    // The folder the directory was made in.
+    const FileUtils::HeldFolder& place() const { return parent; }
 
-    // Writes the bytes as a new file name in the directory and returns it held against change, rename and
-    // deletion (read access, reading shared). The file is created under its final name, so no move is needed;
-    // it is started only after the whole write succeeded. Writes TRACE "Created [path] file". Throws
-    // KroError<SysError> "CreateFile(path) failed" or "WriteFile(path) failed".
-    WinAutoHandle<HANDLE> writeFile(const std::wstring& name, const void* bytes, DWORD size) const;
-    // Copies what the handle holds (read from its start) as a new file name in the directory, and returns it
-    // held the same way: the copy is made from the open file, never by a path someone could re-point. Writes
-    // TRACE "Copied [sourcePath] file to [path]". Throws KroError<SysError> "CreateFile(path) failed",
-    // "ReadFile(sourcePath) failed" or "WriteFile(path) failed".
-    WinAutoHandle<HANDLE> copyFile(const std::wstring& name, HANDLE source,
-                                   const std::wstring& sourcePath) const;
+    // Writes the source's bytes as a new file name in the directory and returns it held against change,
+    // rename and deletion (read access, reading shared). The file is created under its final name, so no move
+    // is needed; it is started only after the whole write succeeded. Writes TRACE "Created [path] file".
+    // Throws KroError<SysError> "CreateFile(path) failed", "ReadFile(source's path) failed" or
+    // "WriteFile(path) failed".
+    WinAutoHandle<HANDLE> writeFile(const std::wstring& name, const FileUtils::ByteSource& source) const;
+    // Copies all that the handle holds as a new file name in the directory, each chunk passed to check before
+    // it is written, and returns it held the same way: the copy is made from the open file, never by a path
+    // someone could re-point. Writes TRACE "Copied [sourcePath] file to [path]". Throws KroError<SysError>
+    // "GetFileSizeEx(sourcePath) failed", "CreateFile(path) failed", "ReadFile(sourcePath) failed" or
+    // "WriteFile(path) failed", and what check throws.
+    WinAutoHandle<HANDLE> copyFile(const std::wstring& name, HANDLE source, const std::wstring& sourcePath,
+                                   const FileUtils::ChunkCheck& check) const;
 
     // Removes everything inside while the hold is taken, then releases the hold and removes the directory
     // itself, but only once a handle opened on its name, not following links, shows the identity recorded at

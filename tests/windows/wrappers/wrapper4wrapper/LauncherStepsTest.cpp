@@ -4,13 +4,19 @@
 #include <gtest/gtest.h>
 #include <sddl.h>
 
+#include <algorithm>
+#include <map>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "ChildEnvironment.h"
 #include "ChildProcess.h"
 #include "LauncherRun.h"
 #include "LocalMemory.h"
+#include "MachinePlaces.h"
+#include "PlaceHandover.h"
 #include "PrivilegeGate.h"
 #include "Retry.h"
 #include "SecureDirectory.h"
@@ -285,7 +291,8 @@ TEST(LauncherSteps, AStartedProgramThatIsNotTheInstallerIsEndedBeforeItRuns) {
     const std::wstring written = FileUtils::ntPathOf(holdInstaller().get());
     ASSERT_EQ(0u, written.find(L"\\Device\\")) << "named in the kernel's namespace";
     try {
-        execProcessWaitForFinish(child, L"\"" + child + L"\" /exit=5", holdInstaller(), &elsewhereImageName);
+        execProcessWaitForFinish(child, L"\"" + child + L"\" /exit=5", holdInstaller(), {},
+                                 &elsewhereImageName);
         FAIL() << "no exception";
     } catch (const std::runtime_error& e) {
         EXPECT_NE(std::string::npos, std::string(e.what()).find(
@@ -339,9 +346,17 @@ TEST(LauncherSteps, TheRunWorksWhereTheFileSystemOrTheMountManagerKnowsLess) {
     const std::pair<FileUtils::seams::InformationFunction, FileUtils::FinalPathFunction> rows[] = {
         {&fatQuery, &GetFinalPathNameByHandleW}, {nullptr, &kernelNameOnly}};
     const std::string installer = testsupport::readFileBytes(testsupport::binPath(L"demo-installer.exe"));
+    const auto bytes =
+        FileUtils::ByteSource::inMemory(installer.data(), static_cast<DWORD>(installer.size()));
     for (const auto& [query, finalPath] : rows) {
-        const testsupport::ScratchDir scratch;
-        const FileUtils::HeldFolder temp = FileUtils::HeldFolder::open(scratch.path(), finalPath);
+        // TEMP given with an 8.3 component: paths go by the long names (on Windows the started program's
+        // kernel name would have the short one and fail the check).
+        const testsupport::ScratchDir scratch(L"long folder name");
+        wchar_t shortPath[MAX_PATH] = {};
+        ASSERT_NE(0u, GetShortPathNameW(scratch.path().c_str(), shortPath, MAX_PATH));
+        ASSERT_NE(scratch.path(), shortPath);
+        const FileUtils::HeldFolder temp = FileUtils::HeldFolder::open(shortPath, finalPath);
+        EXPECT_EQ(scratch.path(), temp.path());
         testsupport::removeLog();
         FileUtils::seams::setInformationQuery(query);
         std::wstring dir;
@@ -350,8 +365,7 @@ TEST(LauncherSteps, TheRunWorksWhereTheFileSystemOrTheMountManagerKnowsLess) {
             dir = secure.path();
             const std::wstring child = dir + L"\\setup.exe";
             EXPECT_EQ(5u, execProcessWaitForFinish(child, L"\"" + child + L"\" /exit=5 /touch=made.txt",
-                                                   secure.writeFile(L"setup.exe", installer.data(),
-                                                                    static_cast<DWORD>(installer.size()))));
+                                                   secure.writeFile(L"setup.exe", bytes)));
         }
         FileUtils::seams::setInformationQuery(nullptr);
         std::vector<std::wstring> messages = testsupport::messagesWithoutTimes(testsupport::readLog());
@@ -367,4 +381,61 @@ TEST(LauncherSteps, TheRunWorksWhereTheFileSystemOrTheMountManagerKnowsLess) {
                   messages)
             << "the run works and removes everything, what the installer wrote included";
     }
+}
+
+namespace {
+
+// Places that refuse the working directory, each with what its creation throws there.
+std::map<const FileUtils::HeldFolder*, std::string> refusingPlaces;
+launcher::SecureDirectory makeOrRefuse(const FileUtils::HeldFolder& parent) {
+    if (refusingPlaces.count(&parent) != 0) {
+        throw std::runtime_error(refusingPlaces[&parent]);
+    }
+    return createSecureDirectory(parent);
+}
+
+}  // namespace
+
+TEST(LauncherSteps, APlaceThatRefusesTheDirectoryHandsOverToTheNext) {
+    const testsupport::ScratchDir a, b;
+    const FileUtils::HeldFolder file = SysInfo::openPlace(testsupport::binPath(L"setup.exe")),
+                                full = FileUtils::HeldFolder::open(a.path()),
+                                free = FileUtils::HeldFolder::open(b.path());
+    refusingPlaces = {{&full, "System error [112]"}};  // as a full disk makes the creation throw
+    SysInfo::WorkPlace place{{{L"T", &file, L"is a file, not a folder"},
+                              {L"X", &file, L"can't be opened (x)"},
+                              {L"A", &full, L""},
+                              {L"B", &free, L""}},
+                             &free};
+    testsupport::removeLog();
+    EXPECT_EQ(&free, &launcher::seams::createInFirstPlace(place, &makeOrRefuse)->place());
+    place.candidates.pop_back();
+    EXPECT_EQ(nullptr, launcher::seams::createInFirstPlace(place, &makeOrRefuse));
+    const std::vector<std::wstring> messages = testsupport::messagesOf(testsupport::readLog());
+    ASSERT_EQ(4u, messages.size());  // the directory made and removed, the WARNING, the ERROR
+    const std::wstring refused = L"[A] refused the working directory (System error [112])";
+    EXPECT_EQ(L"WARNING: TEMP [T] is a file, not a folder; " + refused +
+                  L"; the working directory goes to [" + b.path() + L"] instead",
+              messages[1])
+        << "a place that was never usable is left out";
+    EXPECT_EQ(
+        L"ERROR: No folder can hold the working directory: TEMP [T] is a file, not a folder; [X] can't be "
+        L"opened (x); " +
+            refused + L"; exiting.",
+        messages[3]);
+}
+
+TEST(LauncherSteps, TheInstallerGetsThePlaceUsedAsTempAndNothingElseChanges) {
+    // Blocks written with "|" for each terminating zero.
+    const std::pair<std::wstring, std::wstring> rows[] = {
+        {L"=C:=C:\\x|A=1|Temp=C:\\old|tmp=C:\\old|Z=2||", L"=C:=C:\\x|A=1|Temp=P:\\used|tmp=P:\\used|Z=2||"},
+        {L"A=1|TEMPDIR=x|Z=2||", L"A=1|TEMP=P:\\used|TEMPDIR=x|TMP=P:\\used|Z=2||"},
+        {L"|", L"TEMP=P:\\used|TMP=P:\\used||"}};
+    for (auto [block, expected] : rows) {
+        std::replace(block.begin(), block.end(), L'|', L'\0');
+        std::replace(expected.begin(), expected.end(), L'|', L'\0');
+        EXPECT_EQ(expected, launcher::seams::withTemp(block.c_str(), L"P:\\used"))
+            << tstrings::toMultiByte(block);
+    }
+    EXPECT_EQ(L"", launcher::installerEnvironment(SysInfo::heldTempDir())) << "TEMP used: the launcher's own";
 }

@@ -8,6 +8,8 @@
 #include "LauncherRun.h"
 #include "SysInfo.h"
 #include "TestSupport.h"
+#include "WinAutoHandle.h"
+#include "WinErrorHandling.h"
 #include "tstrings.h"
 
 using testsupport::LauncherRun;
@@ -67,6 +69,7 @@ TEST(Launcher, LocalRunPassesEveryArgumentUnchanged) {
     EXPECT_EQ(dir, run.report.value("cwd")) << "the child runs from the secure directory";
     EXPECT_EQ(dir + L"\\setup.exe", run.report.value("path")) << "under the launcher's own name";
     EXPECT_EQ(L"1", run.report.value("elevated"));
+    EXPECT_EQ(run.tempDir, run.report.value("temp")) << "TEMP used: the launcher's own environment";
     EXPECT_EQ(payloadRunRecords(dir, L"setup.exe", L"7 (0x00000007)"), messagesWithoutTimes(run.log));
     for (const auto& record : run.log) {
         EXPECT_EQ(L"setup.exe", record.processName);
@@ -168,6 +171,27 @@ TEST(Launcher, FromANetworkDriveRunsALocalCopy) {
     EXPECT_TRUE(run.leftovers.empty()) << "both directories are gone";
 }
 
+TEST(Launcher, ALocalLauncherWhoseFileAnotherProgramHoldsStillRuns) {
+    // Another program holds the launcher's file with delete access: the launcher can't hold it by either name
+    // (Wine names the mapping "\??\" + the path), says why, and runs the installer it carries in memory.
+    const testsupport::ScratchDir dir(L"held");
+    const std::wstring copy = dir / L"setup.exe";
+    ASSERT_TRUE(CopyFileW(testsupport::binPath(L"setup.exe").c_str(), copy.c_str(), FALSE));
+    const WinAutoHandle<HANDLE> holder(CreateFileW(copy.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                                   nullptr, OPEN_EXISTING, 0, nullptr));
+    const LauncherRun run = runLauncher(copy, {L"/exit=41"});
+    EXPECT_EQ(41u, run.exitCode);
+    const std::wstring refused =
+        L"] can't be opened (" + formatSystemError(ERROR_SHARING_VIOLATION, nullptr) + L")";
+    std::vector<std::wstring> records =
+        payloadRunRecords(secureDirectoryOf(run), L"setup.exe", L"41 (0x00000029)");
+    records.insert(records.begin(),
+                   L"WARNING: The launcher's file can't be held as the program that runs: [\\??\\" + copy +
+                       refused + L"; [" + copy + refused + L"; the run goes on from the program in memory");
+    EXPECT_EQ(records, messagesWithoutTimes(run.log));
+    EXPECT_TRUE(run.leftovers.empty());
+}
+
 TEST(Launcher, ATempOnANetworkDriveIsPassedOver) {
     const testsupport::ScratchDir share(L"temp", L"N:");
     const std::wstring temp = share.path();
@@ -179,11 +203,13 @@ TEST(Launcher, ATempOnANetworkDriveIsPassedOver) {
     const std::wstring dir = secureDirectoryOf(run);
     EXPECT_EQ(L"C:\\windows\\temp", FileUtils::getDirectory(dir));
     EXPECT_EQ(dir + L"\\setup.exe", run.report.value("path")) << "the installer never runs from N:";
+    EXPECT_EQ(L"C:\\windows\\temp", run.report.value("temp")) << "nor unpacks anything there";
     const std::vector<std::wstring> messages = messagesOf(run.log);
     ASSERT_EQ(7u, messages.size()) << "the log stays in TEMP";
     EXPECT_EQ(L"WARNING: TEMP [" + temp +
                   L"] is on a network drive; the working directory goes to [C:\\windows\\temp] instead",
-              messages[0]);
+              messages[1])
+        << "once the directory is made there";
     EXPECT_TRUE(run.leftovers.empty()) << "nothing but the log on N:";
     EXPECT_FALSE(FileUtils::pathExists(dir)) << "nothing left where the run went";
 }
@@ -263,4 +289,47 @@ TEST(Launcher, APayloadThatIsNoProgramFailsToStart) {
                         L"failed. System error [193](system error 193 ("))
         << tstrings::toMultiByte(last);
     EXPECT_TRUE(run.leftovers.empty());
+}
+
+TEST(Launcher, PlacesThatAreNoFolderArePassedOverAndAHoldOnTheMachineWideTempStopsNothing) {
+    // TEMP a file, a device, and C:\windows\temp (SYSTEM's TEMP without GetTempPath2W) while another program
+    // holds it sharing nothing, as any user may: each run works there and logs there, and its installer's
+    // TEMP and TMP name it.
+    const testsupport::ScratchDir scratch;
+    testsupport::writeFileBytes(scratch / L"file.txt", "not a folder");
+    const std::wstring windowsTemp = L"C:\\windows\\temp";
+    const std::pair<std::wstring, std::wstring> rows[] = {{scratch / L"file.txt", L"is a file, not a folder"},
+                                                          {L"\\\\.\\NUL", L"is a device, not a folder"},
+                                                          {windowsTemp, L""}};
+    testsupport::RunningProcess holder = testsupport::startProcess(
+        testsupport::binPath(L"folder-holder.exe"), {windowsTemp, scratch / L"held", scratch / L"stop"});
+    // However the runs end, the hold ends with them: other tests use the folder too.
+    const auto runEach = [&] {
+        ASSERT_TRUE(testsupport::waitForFile(scratch / L"held"));
+        int runs = 0;
+        for (const auto& [temp, reason] : rows) {
+            const std::wstring report = scratch / (L"report-" + std::to_wstring(++runs));
+            testsupport::RunningProcess run = testsupport::startProcess(
+                testsupport::binPath(L"setup.exe"), {L"/exit=9"}, testsupport::inTemp(temp, report));
+            const DWORD processId = GetProcessId(run.handle());
+            EXPECT_EQ(9u, run.wait()) << tstrings::toMultiByte(temp);
+            std::vector<std::wstring> messages;
+            for (const auto& record : testsupport::readLog(windowsTemp + L"\\vantor.log")) {
+                if (record.processId == processId) {
+                    messages.push_back(record.level + L": " + record.message);
+                }
+            }
+            ASSERT_EQ(reason.empty() ? 6u : 7u, messages.size()) << tstrings::toMultiByte(temp);
+            EXPECT_EQ(0u, messages[0].find(L"TRACE: Created [C:\\windows\\temp\\kro"));
+            EXPECT_TRUE(reason.empty() || messages[1] == L"WARNING: TEMP [" + temp + L"] " + reason +
+                                                             L"; the working directory goes to [" +
+                                                             windowsTemp + L"] instead")
+                << tstrings::toMultiByte(messages[1]);
+            EXPECT_EQ(windowsTemp, testsupport::readDemoReport(report).value("temp"));
+            EXPECT_EQ(windowsTemp, testsupport::readDemoReport(report).value("tmp"));
+        }
+    };
+    runEach();
+    testsupport::writeFileBytes(scratch / L"stop", "");
+    EXPECT_EQ(0u, holder.wait()) << "held throughout";
 }

@@ -242,10 +242,39 @@ TEST(Leftovers, TheLogKeepsEveryRecordWithTempAtTheRootOfTheCurrentDrive) {
     EXPECT_EQ(4u, run.exitCode);
     const std::vector<std::wstring> messages = messagesOf(run.log);
     ASSERT_EQ(7u, messages.size());
-    EXPECT_EQ(0u, messages[0].find(L"WARNING: TEMP [T:] has no kernel name to check the started installer "
-                                   L"against; the working directory goes to ["))
+    EXPECT_EQ(0u, messages[0].find(L"TRACE: Created [C:\\windows\\temp\\kro"))
         << tstrings::toMultiByte(messages[0]);
-    EXPECT_EQ(0u, messages[1].find(L"TRACE: Created [C:\\windows\\temp\\kro"))
+    EXPECT_EQ(0u, messages[1].find(L"WARNING: TEMP [T:] has no kernel name to check the started installer "
+                                   L"against; the working directory goes to ["))
         << tstrings::toMultiByte(messages[1]);
     EXPECT_EQ(L"INFO: NOT on network drive", messages[2]);
+}
+
+TEST(Leftovers, LinksTheInstallerLeavesAreNeverFollowed) {
+    // Links to a folder (symbolic link and junction alike under Wine: Unix links) and to a file outside, left
+    // in the working directory by the installer. Windows removes them as links; Wine opens their targets even
+    // when asked for the links, so here they stay, named in the WARNING, and what they point to is untouched.
+    const testsupport::SwitchableTemp folders;
+    testsupport::writeFileBytes(folders.two() + L"\\keep.txt", "keep");
+    testsupport::PausedLauncher launcher(testsupport::binPath(L"setup-hooks.exe"), {L"/exit=4"},
+                                         L"installer-ended",
+                                         testsupport::inTemp(folders.one(), folders.one() + L"\\report.txt"));
+    const std::wstring dir = launcher.waitForPause();
+    const std::vector<std::wstring> links = {dir + L"\\file-link", dir + L"\\folder-link",
+                                             dir + L"\\junction"};
+    testsupport::pointUnixLink(links[0], folders.two() + L"\\keep.txt");
+    testsupport::pointUnixLink(links[1], folders.two());
+    testsupport::pointUnixLink(links[2], folders.two());
+    EXPECT_EQ(4u, launcher.finish());
+    EXPECT_EQ("keep", testsupport::readFileBytes(folders.two() + L"\\keep.txt"));
+    // Named as left over, in the file system's order.
+    const std::vector<std::wstring> messages =
+        messagesOf(testsupport::readLog(folders.one() + L"\\vantor.log"));
+    const auto left = std::find_if(messages.begin(), messages.end(), [&](const std::wstring& m) {
+        return m.rfind(L"WARNING: Could not remove [" + dir + L"]: [", 0) == 0;
+    });
+    ASSERT_NE(messages.end(), left);
+    for (const std::wstring& link : links) {
+        EXPECT_NE(std::wstring::npos, left->find(L"[" + link + L"]")) << tstrings::toMultiByte(*left);
+    }
 }
