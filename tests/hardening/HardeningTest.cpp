@@ -318,9 +318,9 @@ TEST(Hardening, FaultsEndWithTheRightCodeAndNothingLeft) {
                                       testsupport::inTemp(temp.path(), temp / L"report.txt"));
         bool killed = false;
         if (waitForFile(temp / L"report.txt")) {
-            for (const DWORD child : testsupport::childProcessIds(GetProcessId(launcher.handle()))) {
+            for (const DWORD child : testsupport::childProcessIds(launcher.handle())) {
                 const WinAutoHandle<HANDLE> process(OpenProcess(PROCESS_TERMINATE, FALSE, child));
-                killed = killed || TerminateProcess(process.get(), 0xDEAD) != FALSE;
+                killed = TerminateProcess(process.get(), 0xDEAD) != FALSE || killed;
             }
         }
         const DWORD exitCode = launcher.wait();

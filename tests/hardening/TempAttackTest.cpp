@@ -93,8 +93,16 @@ void swapReleasedDirectory(CaseResult& result, bool link) {
                                          L"hold-released",
                                          testsupport::inTemp(temp.one(), scratch / L"report.txt"));
     const std::wstring directory = launcher.waitForPause();
-    const BOOL renamed = MoveFileExW(directory.c_str(), (directory + L".away").c_str(), 0);
-    result.check(renamed != FALSE, "the released directory could be renamed away (it was already empty)");
+    // The ended installer's console host (Wine starts one for a console program started without a window)
+    // still has the directory as its working directory for a moment: the move is tried until it lets go.
+    DWORD moveError = ERROR_SUCCESS;
+    testsupport::waitUntil([&] {
+        moveError = MoveFileExW(directory.c_str(), (directory + L".away").c_str(), 0) ? ERROR_SUCCESS
+                                                                                      : GetLastError();
+        return moveError != ERROR_SHARING_VIOLATION;
+    });
+    result.check(moveError == ERROR_SUCCESS,
+                 "the released directory could be renamed away (it was already empty)");
     if (link) {
         testsupport::pointUnixLink(directory, temp.two());
     } else {
@@ -137,9 +145,8 @@ TEST(TempAttack, AProgramSwappedInOnTheShareNeverRuns) {
     for (const wchar_t* moment : {L"image-not-held", L"before-directory"}) {
         SCOPED_TRACE(tstrings::toMultiByte(moment));
         const testsupport::ScratchDir scratch(L"share");
-        const std::wstring share = L"N:\\share-" + FileUtils::getFileName(scratch.path());
-        const std::wstring launcherPath = share + L"\\setup-hooks.exe";
-        ASSERT_TRUE(CreateDirectoryW(share.c_str(), nullptr));
+        const testsupport::ScratchDir share(L"share", L"N:");
+        const std::wstring launcherPath = share / L"setup-hooks.exe";
         ASSERT_TRUE(CopyFileW(testsupport::binPath(L"setup-hooks.exe").c_str(), launcherPath.c_str(), FALSE));
         CreateDirectoryW((scratch / L"temp").c_str(), nullptr);
         testsupport::PausedLauncher launcher(launcherPath, {L"/exit=23"}, moment,
@@ -164,6 +171,5 @@ TEST(TempAttack, AProgramSwappedInOnTheShareNeverRuns) {
                      std::string(swapped ? "swapped " : "the swap refused ") + tstrings::toMultiByte(moment) +
                          ": " + (refused ? "-1 with its ERROR record" : "the real installer ran"));
         result.count("left", static_cast<long long>(testsupport::kroEntries(scratch / L"temp").size()));
-        testsupport::removeTree(share);
     }
 }

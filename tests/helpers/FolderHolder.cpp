@@ -9,8 +9,10 @@ int wmain(int argc, wchar_t** argv) {
     }
     // Sharing nothing, the hold waits until no other program has the folder open for more than its
     // attributes (another test's listing of it, say): at most a minute.
+    // Bounded by the clock, not by a count of sleeps, which a busy machine stretches.
+    const ULONGLONG deadline = GetTickCount64() + 60000;
     HANDLE held = INVALID_HANDLE_VALUE;
-    for (int waited = 0; held == INVALID_HANDLE_VALUE && waited < 60000; waited += 10) {
+    while (held == INVALID_HANDLE_VALUE && GetTickCount64() < deadline) {
         held = CreateFileW(argv[1], FILE_ADD_FILE | FILE_TRAVERSE, 0, nullptr, OPEN_EXISTING,
                            FILE_FLAG_BACKUP_SEMANTICS, nullptr);
         if (held == INVALID_HANDLE_VALUE && GetLastError() != ERROR_SHARING_VIOLATION) {
@@ -24,8 +26,8 @@ int wmain(int argc, wchar_t** argv) {
         return 1;
     }
     CloseHandle(CreateFileW(argv[2], GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
-    for (int waited = 0; waited < 60000 && GetFileAttributesW(argv[3]) == INVALID_FILE_ATTRIBUTES;
-         waited += 10) {
+    const ULONGLONG stopDeadline = GetTickCount64() + 60000;
+    while (GetTickCount64() < stopDeadline && GetFileAttributesW(argv[3]) == INVALID_FILE_ATTRIBUTES) {
         Sleep(10);
     }
     return CloseHandle(held) ? 0 : 1;

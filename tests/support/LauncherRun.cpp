@@ -102,23 +102,39 @@ std::vector<std::wstring> kroEntries(const std::wstring& folder) {
 }
 
 bool waitForFile(const std::wstring& path) {
-    for (int waited = 0; waited < 60000; waited += 10) {
-        if (FileUtils::pathExists(path)) {
-            return true;
-        }
-        Sleep(10);
-    }
-    return false;
+    return waitUntil([&] { return FileUtils::pathExists(path); });
 }
 
-std::vector<DWORD> childProcessIds(DWORD parentId) {
+namespace {
+
+// When the process started (100 ns units); 0 when the system doesn't say.
+ULONGLONG startTimeOf(HANDLE process) {
+    FILETIME started{}, ended{}, kernel{}, user{};
+    if (!GetProcessTimes(process, &started, &ended, &kernel, &user)) {
+        return 0;
+    }
+    return (static_cast<ULONGLONG>(started.dwHighDateTime) << 32) | started.dwLowDateTime;
+}
+
+}  // namespace
+
+std::vector<DWORD> childProcessIds(HANDLE parent) {
+    const DWORD parentId = GetProcessId(parent);
+    const ULONGLONG parentStart = startTimeOf(parent);
     std::vector<DWORD> children;
     const WinAutoHandle<HANDLE> snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof(entry);
     for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
          more = Process32NextW(snapshot.get(), &entry)) {
-        if (entry.th32ParentProcessID == parentId) {
+        if (entry.th32ParentProcessID != parentId || parentStart == 0) {
+            continue;
+        }
+        // A child starts after its parent; one that started before was started by an earlier holder of the
+        // id.
+        const WinAutoHandle<HANDLE> candidate(
+            OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+        if (candidate.get() != nullptr && startTimeOf(candidate.get()) >= parentStart) {
             children.push_back(entry.th32ProcessID);
         }
     }

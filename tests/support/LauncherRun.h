@@ -53,8 +53,10 @@ std::vector<std::wstring> kroEntries(const std::wstring& folder);
 // Waits (at most a minute) until the path exists.
 bool waitForFile(const std::wstring& path);
 
-// The ids of the running processes whose parent is the given process.
-std::vector<DWORD> childProcessIds(DWORD parentId);
+// The ids of the running processes that the given process started. Not every process that names its id as
+// parent: Wine soon gives an ended process's id to a new one, and what the ended one started (services.exe,
+// the desktop) still names it.
+std::vector<DWORD> childProcessIds(HANDLE parent);
 
 // A test-build launcher that pauses at one moment (see the launcher's test hooks): the test acts while it
 // waits, then lets it go on.

@@ -7,7 +7,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <new>
 #include <utility>
 
@@ -21,8 +20,19 @@
 namespace testsupport {
 
 std::string readFileBytes(const std::wstring& path) {
-    std::ifstream in(std::filesystem::path(path), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    // Deletion is shared too: a program that has just moved a file into place still holds it for deletion
+    // until its rename returns, and an open that doesn't share that fails (32) though the file is whole.
+    const WinAutoHandle<HANDLE> file(CreateFileW(path.c_str(), GENERIC_READ,
+                                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::string bytes;
+    char buffer[65536];
+    DWORD read = 0;
+    while (file.get() != INVALID_HANDLE_VALUE &&
+           ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0) {
+        bytes.append(buffer, read);
+    }
+    return bytes;
 }
 
 void writeFileBytes(const std::wstring& path, const std::string& bytes) {
@@ -163,16 +173,24 @@ void removeLog() {
     DeleteFileW(logPath().c_str());
 }
 
-ScratchDir::ScratchDir(const std::wstring& prefix) {
+std::wstring createFreshFolder(const std::wstring& parent, const std::wstring& prefix) {
     static unsigned counter = 0;
     for (;;) {
-        path_ = SysInfo::getTempDir() + L"\\" + prefix + L"-" + std::to_wstring(GetCurrentProcessId()) +
-                L"-" + std::to_wstring(++counter);
-        if (CreateDirectoryW(path_.c_str(), nullptr)) {
-            return;
+        const std::wstring path = parent + L"\\" + prefix + L"-" + std::to_wstring(GetCurrentProcessId()) +
+                                  L"-" + std::to_wstring(++counter);
+        if (CreateDirectoryW(path.c_str(), nullptr)) {
+            return path;
+        }
+        const DWORD error = GetLastError();
+        if (error != ERROR_ALREADY_EXISTS) {
+            ADD_FAILURE() << "cannot create " << tstrings::toMultiByte(path) << ": error " << error;
+            return std::wstring();
         }
     }
 }
+
+ScratchDir::ScratchDir(const std::wstring& prefix, const std::wstring& parent)
+    : path_(createFreshFolder(parent.empty() ? SysInfo::getTempDir() : parent, prefix)) {}
 
 ScratchDir::~ScratchDir() {
     removeTree(path_);

@@ -22,7 +22,8 @@ struct ParsedRecord {
     std::wstring message;
 };
 
-// The raw bytes of a file; empty when it can't be read.
+// The raw bytes of a file, read sharing everything (so a file another program is still moving into place is
+// read whole); empty when it can't be read.
 std::string readFileBytes(const std::wstring& path);
 void writeFileBytes(const std::wstring& path, const std::string& bytes);
 
@@ -35,10 +36,16 @@ std::wstring logPath();
 std::vector<ParsedRecord> readLog(const std::wstring& path = logPath());
 void removeLog();
 
-// A fresh folder under the temporary directory, removed with everything in it when the object goes.
+// Creates a new folder "prefix-<process id>-<n>" in parent and returns its path, taking the next n while a
+// name is taken: Wine soon reuses a process id, and an earlier process with this one may have left its
+// folders. Fails the test (and returns an empty path) when the folder can't be created for another reason.
+std::wstring createFreshFolder(const std::wstring& parent, const std::wstring& prefix);
+
+// A fresh folder in parent (the temporary directory when empty), removed with everything in it when the
+// object goes.
 class ScratchDir {
 public:
-    explicit ScratchDir(const std::wstring& prefix = L"scratch");
+    explicit ScratchDir(const std::wstring& prefix = L"scratch", const std::wstring& parent = std::wstring());
     ~ScratchDir();
     ScratchDir(const ScratchDir&) = delete;
     ScratchDir& operator=(const ScratchDir&) = delete;
@@ -57,6 +64,23 @@ std::wstring binDir();
 std::wstring binPath(const std::wstring& name);
 
 bool endsWith(const std::string& text, const std::string& tail);
+
+// Asks condition every 10 ms until it answers true (then true) or timeoutMs have passed (then false, after
+// one last question). Bounded by the clock, not by a count of sleeps, which a busy machine stretches.
+template <class Condition>
+bool waitUntil(Condition condition, ULONGLONG timeoutMs = 60000) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (;;) {
+        const bool late = GetTickCount64() >= deadline;
+        if (condition()) {
+            return true;
+        }
+        if (late) {
+            return false;
+        }
+        Sleep(10);
+    }
+}
 
 // A 64-bit Windows image held in bytes: its NT headers, and the headers of its sections of that name.
 IMAGE_NT_HEADERS64* ntHeadersOf(std::string& image);

@@ -267,9 +267,7 @@ std::wstring reportPath;
 // Answers a path other than the installer's, and first gives a child that was not started suspended time
 // to show that it runs (it writes its report).
 BOOL WINAPI elsewhereImageName(HANDLE, DWORD, LPWSTR name, PDWORD size) {
-    for (int waited = 0; waited < 2000 && !FileUtils::pathExists(reportPath); waited += 10) {
-        Sleep(10);
-    }
+    testsupport::waitUntil([] { return FileUtils::pathExists(reportPath); }, 2000);
     const std::wstring elsewhere = L"C:\\elsewhere\\setup.exe";
     elsewhere.copy(name, elsewhere.size());
     name[elsewhere.size()] = L'\0';

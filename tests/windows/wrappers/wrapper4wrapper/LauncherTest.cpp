@@ -83,7 +83,8 @@ TEST(Launcher, TheInstallerSeesTheCommandLineAsTyped) {
     // A copy in a folder with a space, for a quoted program name; and one on drive N:, the network branch.
     const testsupport::ScratchDir spaced(L"with space");
     const std::wstring quotedCopy = spaced / L"setup.exe";
-    const std::wstring networkCopy = L"N:\\setup-typed-" + std::to_wstring(GetCurrentProcessId()) + L".exe";
+    const testsupport::ScratchDir share(L"typed", L"N:");
+    const std::wstring networkCopy = share / L"setup-typed.exe";
     for (const std::wstring& copy : {quotedCopy, networkCopy}) {
         ASSERT_TRUE(CopyFileW(testsupport::binPath(L"setup.exe").c_str(), copy.c_str(), FALSE));
     }
@@ -107,7 +108,6 @@ TEST(Launcher, TheInstallerSeesTheCommandLineAsTyped) {
         EXPECT_EQ(L"\"" + child + L"\"" + row.tail, run.report.value("commandLine"))
             << tstrings::toMultiByte(row.tail);
     }
-    DeleteFileW(networkCopy.c_str());
 }
 
 TEST(Launcher, NoArgumentsAndExitCodesComeBackUnchanged) {
@@ -136,12 +136,12 @@ TEST(Launcher, NoArgumentsAndExitCodesComeBackUnchanged) {
 
 TEST(Launcher, FromANetworkDriveRunsALocalCopy) {
     // Drive N: of the test prefix reports itself as a network drive.
-    const std::wstring name = L"setup-net-" + std::to_wstring(GetCurrentProcessId()) + L".exe";
-    const std::wstring networkCopy = L"N:\\" + name;
+    const testsupport::ScratchDir share(L"net", L"N:");
+    const std::wstring name = L"setup-net.exe";
+    const std::wstring networkCopy = share / name;
     ASSERT_TRUE(CopyFileW(testsupport::binPath(L"setup.exe").c_str(), networkCopy.c_str(), FALSE));
     ASSERT_EQ(FileUtils::Network, FileUtils::getPathLocation(networkCopy));
     const LauncherRun run = runLauncher(networkCopy, {L"/exit=3010", L"a b"});
-    DeleteFileW(networkCopy.c_str());
 
     EXPECT_EQ(3010u, run.exitCode);
     EXPECT_EQ((std::vector<std::wstring>{L"/exit=3010", L"a b"}), run.report.all("arg"));
@@ -193,13 +193,11 @@ TEST(Launcher, ALocalLauncherWhoseFileAnotherProgramHoldsStillRuns) {
 }
 
 TEST(Launcher, ATempOnANetworkDriveIsPassedOver) {
-    const std::wstring temp = L"N:\\temp-" + std::to_wstring(GetCurrentProcessId());
-    ASSERT_TRUE(CreateDirectoryW(temp.c_str(), nullptr));
+    const testsupport::ScratchDir share(L"temp", L"N:");
+    const std::wstring temp = share.path();
     testsupport::LauncherRunOptions options;
     options.tempDir = temp;
     const LauncherRun run = runLauncher(testsupport::binPath(L"setup.exe"), {L"/exit=12"}, options);
-    DeleteFileW((temp + L"\\vantor.log").c_str());
-    RemoveDirectoryW(temp.c_str());
 
     EXPECT_EQ(12u, run.exitCode);
     const std::wstring dir = secureDirectoryOf(run);
@@ -311,14 +309,17 @@ TEST(Launcher, PlacesThatAreNoFolderArePassedOverAndAHoldOnTheMachineWideTempSto
         int runs = 0;
         for (const auto& [temp, reason] : rows) {
             const std::wstring report = scratch / (L"report-" + std::to_wstring(++runs));
+            // The log there is every test's and keeps records of earlier processes that had this id.
+            const std::size_t earlier = testsupport::readLog(windowsTemp + L"\\vantor.log").size();
             testsupport::RunningProcess run = testsupport::startProcess(
                 testsupport::binPath(L"setup.exe"), {L"/exit=9"}, testsupport::inTemp(temp, report));
             const DWORD processId = GetProcessId(run.handle());
             EXPECT_EQ(9u, run.wait()) << tstrings::toMultiByte(temp);
             std::vector<std::wstring> messages;
-            for (const auto& record : testsupport::readLog(windowsTemp + L"\\vantor.log")) {
-                if (record.processId == processId) {
-                    messages.push_back(record.level + L": " + record.message);
+            const auto records = testsupport::readLog(windowsTemp + L"\\vantor.log");
+            for (std::size_t i = earlier; i < records.size(); ++i) {
+                if (records[i].processId == processId) {
+                    messages.push_back(records[i].level + L": " + records[i].message);
                 }
             }
             ASSERT_EQ(reason.empty() ? 6u : 7u, messages.size()) << tstrings::toMultiByte(temp);

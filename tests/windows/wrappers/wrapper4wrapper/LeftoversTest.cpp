@@ -74,7 +74,7 @@ TEST(Leftovers, AKilledRunIsRemovedByTheNextUnlessItIsStillHeld) {
     const std::wstring directory = workingDirectoryOf(scratch);
     const std::wstring installer = directory + L"\\setup.exe";
     // As a deployment tool's time-out would: the launcher, then its installer.
-    const std::vector<DWORD> children = testsupport::childProcessIds(GetProcessId(launcher.handle()));
+    const std::vector<DWORD> children = testsupport::childProcessIds(launcher.handle());
     TerminateProcess(launcher.handle(), 1);
     launcher.wait();
     for (const DWORD id : children) {

@@ -54,10 +54,7 @@ void uninstall() {
     testsupport::ProcessOptions options;
     options.commandLine = L"\"" + uninstaller + L"\" /S";
     EXPECT_EQ(0u, testsupport::runProcess(uninstaller, {}, options).exitCode);
-    for (int waited = 0; waited < 60000 && (FileUtils::pathExists(installFolder) || isRegistered());
-         waited += 50) {
-        Sleep(50);
-    }
+    testsupport::waitUntil([] { return !FileUtils::pathExists(installFolder) && !isRegistered(); });
     EXPECT_FALSE(FileUtils::pathExists(installFolder)) << "the uninstaller removed the folder";
     EXPECT_FALSE(isRegistered()) << "the uninstaller removed its registration";
 }
