@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstring>
 
+#include "ImageHeaders.h"
+
 namespace image {
 
 namespace {
@@ -19,10 +21,8 @@ constexpr std::size_t mostRecordedSections = 16;
 RecordedSection recorded[mostRecordedSections] = {};
 std::size_t recordedCount = 0;
 
-// How many of the section's loaded bytes come from the file: the rest of it is zero-filled.
 DWORD fileBytesOf(const IMAGE_SECTION_HEADER& section) {
-    const DWORD inMemory = section.Misc.VirtualSize != 0 ? section.Misc.VirtualSize : section.SizeOfRawData;
-    return inMemory < section.SizeOfRawData ? inMemory : section.SizeOfRawData;
+    return loadedFileBytes(section.Misc.VirtualSize, section.SizeOfRawData);
 }
 
 bool isRecorded(const IMAGE_SECTION_HEADER& section) {

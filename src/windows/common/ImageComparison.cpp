@@ -7,6 +7,7 @@
 #include "ImageHeaders.h"
 #include "KroError.h"
 #include "SysInfo.h"
+#include "tstrings.h"
 
 namespace image {
 
@@ -16,19 +17,13 @@ namespace {
 constexpr std::size_t shownBytes = 16;
 
 std::wstring hexText(std::uint64_t value) {
-    std::wstring digits;
-    do {
-        digits.insert(digits.begin(), L"0123456789ABCDEF"[value & 0xF]);
-        value >>= 4;
-    } while (value != 0);
-    return L"0x" + digits;
+    return tstrings::unsafe_format(L"0x%I64X", static_cast<unsigned long long>(value));
 }
 
 std::wstring bytesText(const BYTE* bytes, std::size_t count) {
     std::wstring text;
     for (std::size_t i = 0; i < count; ++i) {
-        text += (i == 0 ? L"" : L" ") + std::wstring{L"0123456789ABCDEF"[bytes[i] >> 4]} +
-                L"0123456789ABCDEF"[bytes[i] & 0xF];
+        text += tstrings::unsafe_format(i == 0 ? L"%02X" : L" %02X", static_cast<unsigned>(bytes[i]));
     }
     return text;
 }
@@ -69,8 +64,7 @@ RunningImageComparison::RunningImageComparison(const std::wstring& filePath, HMO
     const DWORD headerSize = headers.nt().OptionalHeader.SizeOfHeaders;
     regions.push_back(Region{std::string(), 0, 0, headerSize, loaded});
     for (const Section& section : headers.sections()) {
-        const DWORD inMemory = section.virtualSize != 0 ? section.virtualSize : section.fileSize;
-        const DWORD size = std::min(inMemory, section.fileSize);
+        const DWORD size = loadedFileBytes(section.virtualSize, section.fileSize);
         if (size == 0) {
             continue;
         }

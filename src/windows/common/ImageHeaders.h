@@ -22,6 +22,13 @@ struct Section {
     DWORD characteristics;
 };
 
+// How many of a section's loaded bytes come from the file (the rest of it is zero-filled): its size in
+// memory (the file's size where the header gives none), at most what the file holds.
+constexpr DWORD loadedFileBytes(DWORD virtualSize, DWORD fileSize) {
+    const DWORD inMemory = virtualSize != 0 ? virtualSize : fileSize;
+    return inMemory < fileSize ? inMemory : fileSize;
+}
+
 class ImageHeaders {
 public:
     // Reads the headers from the first size bytes at bytes. Throws KroError<std::runtime_error> "Not a 64-bit
