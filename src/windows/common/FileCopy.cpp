@@ -19,10 +19,6 @@ ByteSource ByteSource::inFile(HANDLE file, ULONGLONG offset, ULONGLONG size, con
 void writeAll(HANDLE target, const ByteSource& source, const std::wstring& targetPath,
               const ChunkCheck& check) {
     if (source.file == nullptr) {
-        if (check) {
-            check(0, static_cast<const BYTE*>(source.memory), static_cast<std::size_t>(source.size));
-            check(source.size, nullptr, 0);
-        }
         writeAll(target, source.memory, static_cast<DWORD>(source.size), targetPath);
         return;
     }

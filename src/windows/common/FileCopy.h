@@ -32,14 +32,15 @@ struct ByteSource {
     static ByteSource inFile(HANDLE file, ULONGLONG offset, ULONGLONG size, const std::wstring& path);
 };
 
-// Called with each chunk of the source as it is read (its offset in the source, its bytes) before the chunk
-// is written, and with an empty chunk at the source's end; what it throws ends the writing.
+// Called with each chunk of a file's range as it is read (its offset in the range, its bytes) before the
+// chunk is written, and with an empty chunk at the range's end; what it throws ends the writing.
 using ChunkCheck = std::function<void(std::uint64_t offset, const BYTE* bytes, std::size_t size)>;
 
 // Writes all of source at the target's position: bytes in memory with as few writes as the system takes, a
 // file's range through a buffer of copyBufferBytes (the file's position is moved), each chunk passed to check
-// first where one is given. Throws KroError<SysError> "ReadFile(source's path) failed" (ERROR_HANDLE_EOF when
-// the file ends inside the range) or "WriteFile(targetPath) failed", and what check throws.
+// first where one is given (bytes in memory are the program's own and pass unchecked). Throws
+// KroError<SysError> "ReadFile(source's path) failed" (ERROR_HANDLE_EOF when the file ends inside the range)
+// or "WriteFile(targetPath) failed", and what check throws.
 void writeAll(HANDLE target, const ByteSource& source, const std::wstring& targetPath,
               const ChunkCheck& check = nullptr);
 
