@@ -275,7 +275,7 @@ std::string help(const Command& command) {
 
 int runCommandLine(const std::vector<std::string>& arguments) {
     if (arguments.size() == 1 && arguments[0] == "--version") {
-        printLine(Stream::output, std::string("launcher-stamp ") + KRO_RELEASE);
+        printLine(Stream::output, std::string(TOOL) + " " + KRO_RELEASE);
         return EXIT_SUCCEEDED;
     }
     const Command* command = &COMMANDS[0];
