@@ -1,6 +1,11 @@
 #include "LibraryPreload.h"
 
+#include "SysInfo.h"
+
 LibraryPreload::LibraryPreload(std::wstring name) : name(std::move(name)) {
+    if (SysInfo::isConfinedToOneProcessor()) {
+        return;
+    }
     const HANDLE started = CreateThread(nullptr, 0, &LibraryPreload::load, this, 0, nullptr);
     if (started != nullptr) {
         thread = WinAutoHandle<HANDLE>(started);
