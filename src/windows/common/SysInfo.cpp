@@ -138,13 +138,6 @@ bool isNativeAmd64() {
     return info.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64;
 }
 
-bool isConfinedToOneProcessor() {
-    DWORD_PTR process = 0;
-    DWORD_PTR system = 0;
-    return GetProcessAffinityMask(GetCurrentProcess(), &process, &system) && process != 0 &&
-           (process & (process - 1)) == 0;
-}
-
 namespace seams {
 
 std::wstring getModulePath(ModuleFileNameFunction getModuleFileName, HMODULE module) {

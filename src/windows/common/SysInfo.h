@@ -31,10 +31,6 @@ const FileUtils::HeldFolder& heldTempDir();
 std::wstring getSystemDir();
 // True when the operating system's processor architecture is AMD64.
 bool isNativeAmd64();
-// True when this process may run on one processor only (its affinity names exactly one), so that a second
-// thread of it never runs beside the first. False when it may use more, or when the system can't say (a
-// process whose threads span processor groups has no single mask).
-bool isConfinedToOneProcessor();
 
 // The Windows version, classified once before the entry point, in release order.
 enum OsVersion {

@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "LibraryPreload.h"
 #include "SysInfo.h"
 #include "TestSupport.h"
 
@@ -86,26 +85,6 @@ TEST(Dll, ABoundFunctionKeepsItsLibraryLoaded) {
         EXPECT_TRUE(copy.isAvailable());
     }
     EXPECT_EQ(nullptr, GetModuleHandleW(L"version.dll")) << "every reference was released once";
-}
-
-TEST(Dll, APreloadHoldsItsSystemLibraryUntilItEndsAndLeavesAFailedLoadToTheBinding) {
-    ASSERT_EQ(nullptr, GetModuleHandleW(L"msimg32.dll")) << "the test needs a library nothing else loaded";
-    if (SysInfo::isConfinedToOneProcessor()) {
-        GTEST_SKIP() << "confined to one processor, a preload starts no thread";
-    }
-    {
-        const LibraryPreload preload(L"msimg32");
-        HMODULE module = nullptr;
-        ASSERT_TRUE(
-            testsupport::waitUntil([&] { return (module = GetModuleHandleW(L"msimg32.dll")) != nullptr; }));
-        wchar_t path[MAX_PATH] = {};
-        ASSERT_NE(0u, GetModuleFileNameW(module, path, MAX_PATH));
-        EXPECT_TRUE(tstrings::equals(systemPath(L"msimg32.dll"), path, tstrings::IGNORE_CASE))
-            << tstrings::toMultiByte(path);
-    }
-    EXPECT_EQ(nullptr, GetModuleHandleW(L"msimg32.dll")) << "its reference was released";
-    // A load that fails ends its thread quietly: the later binding reports it.
-    { const LibraryPreload missing(L"krofake-missing"); }
 }
 
 namespace {

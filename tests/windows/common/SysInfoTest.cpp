@@ -151,17 +151,6 @@ TEST(SysInfo, RealQueries) {
     EXPECT_TRUE(SysInfo::isNativeAmd64());
 }
 
-TEST(SysInfo, ConfinedToOneProcessorOnlyWhenTheAffinityNamesOne) {
-    DWORD_PTR process = 0;
-    DWORD_PTR system = 0;
-    ASSERT_TRUE(GetProcessAffinityMask(GetCurrentProcess(), &process, &system));
-    ASSERT_TRUE(SetProcessAffinityMask(GetCurrentProcess(), system & (~system + 1)));  // its lowest processor
-    EXPECT_TRUE(SysInfo::isConfinedToOneProcessor());
-    ASSERT_TRUE(SetProcessAffinityMask(GetCurrentProcess(), system));
-    EXPECT_EQ((system & (system - 1)) == 0, SysInfo::isConfinedToOneProcessor());
-    SetProcessAffinityMask(GetCurrentProcess(), process);
-}
-
 TEST(SysInfo, TempDirFallsBackToGetTempPathWWithoutGetTempPath2W) {
     wchar_t buffer[MAX_PATH] = {};
     GetTempPathW(MAX_PATH, buffer);

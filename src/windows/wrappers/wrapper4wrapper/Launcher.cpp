@@ -4,7 +4,6 @@
 #include <exception>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <utility>
 
@@ -15,7 +14,6 @@
 #include "FileUtils.h"
 #include "ImageComparison.h"
 #include "LeftoverSweep.h"
-#include "LibraryPreload.h"
 #include "Log.h"
 #include "OwnImage.h"
 #include "PayloadSource.h"
@@ -86,10 +84,6 @@ int run(const launcher::OwnImage& image) {
         }
 
         WinAutoHandle<HANDLE> installer;
-        // user32 is bound just before the installer starts. Loaded on a thread of its own while the
-        // installer's bytes are moved, it costs the run nothing where a second processor is free. Not
-        // earlier: finding a resource waits for the system's loader, which the load holds.
-        std::optional<LibraryPreload> user32;
         if (image.isRemote()) {
             // Never extract onto a network drive: run a local copy of this launcher, which then goes through
             // the whole sequence itself. The copy is made from the file held since the start, and each chunk
@@ -100,7 +94,6 @@ int run(const launcher::OwnImage& image) {
             KRO_LOG(INFO, "getwherethisexeis: " << image.path());
             KRO_LOG(INFO, "before copying...");
             ::image::RunningImageComparison sameAsRunning(image.path());
-            user32.emplace(L"user32");
             installer =
                 secureDirectory.copyFile(ownFileName, image.handle(), image.path(), std::ref(sameAsRunning));
             KRO_LOG(INFO, "after copying");
@@ -109,10 +102,9 @@ int run(const launcher::OwnImage& image) {
             carriesNoPayload =
                 !Resource(PAYLOAD_RESOURCE_ID, 10 /* RT_RCDATA */, SysInfo::getCurrentModuleHandle())
                      .exists();
-            const FileUtils::ByteSource payload = launcher::payloadBytes(image.handle(), image.path());
-            user32.emplace(L"user32");
             // Held from here on: nobody may change, replace or rename the installer before it starts.
-            installer = secureDirectory.writeFile(ownFileName, payload);
+            installer =
+                secureDirectory.writeFile(ownFileName, launcher::payloadBytes(image.handle(), image.path()));
             KRO_TEST_HOOK(plant(secureDirectory.path()));
             KRO_TEST_HOOK(pauseAt(L"installer-written", childPath));
             if (!isSecureDirectoryIntact(secureDirectory.path(), childPath)) {
