@@ -69,8 +69,7 @@ void NTAPI recordWritableSections(PVOID module, DWORD reason, PVOID) {
 const BYTE* atStart(DWORD rva, DWORD size) {
     for (std::size_t i = 0; i < recordedCount; ++i) {
         const RecordedSection& section = recorded[i];
-        if (rva >= section.rva && rva - section.rva <= section.size &&
-            size <= section.size - (rva - section.rva)) {
+        if (liesWithin(rva, size, section.rva, section.size)) {
             return section.bytes + (rva - section.rva);
         }
     }

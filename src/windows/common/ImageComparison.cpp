@@ -79,8 +79,8 @@ RunningImageComparison::RunningImageComparison(const std::wstring& filePath, HMO
     }
     for (const LoaderWrite& write : this->writes) {
         for (const Region& region : regions) {
-            if (write.rva >= region.rva && write.rva - region.rva < region.size &&
-                write.size > region.size - (write.rva - region.rva)) {
+            if (liesWithin(write.rva, 1, region.rva, region.size) &&
+                !liesWithin(write.rva, write.size, region.rva, region.size)) {
                 KRO_THROW("The running program's loader write at "
                           << hexText(write.rva) << " crosses the end of " << placeText(region.name));
             }

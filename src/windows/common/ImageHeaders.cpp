@@ -11,7 +11,7 @@ namespace {
 // Copies count bytes at offset out of the headers' bytes, or throws when they lie outside.
 void readAt(const BYTE* bytes, std::size_t size, std::size_t offset, void* to, std::size_t count,
             const char* what) {
-    if (offset > size || count > size - offset) {
+    if (!liesWithin(offset, count, 0, size)) {
         KRO_THROW("Not a 64-bit Windows image: its " << what << " lie beyond its first " << size << " bytes");
     }
     std::memcpy(to, bytes + offset, count);
@@ -59,7 +59,7 @@ IMAGE_DATA_DIRECTORY ImageHeaders::directory(std::size_t index) const {
 const Section* ImageHeaders::sectionOf(DWORD rva, DWORD size) const {
     for (const Section& section : sections_) {
         const DWORD extent = section.virtualSize > section.fileSize ? section.virtualSize : section.fileSize;
-        if (rva >= section.rva && rva - section.rva <= extent && size <= extent - (rva - section.rva)) {
+        if (liesWithin(rva, size, section.rva, extent)) {
             return &section;
         }
     }
@@ -68,8 +68,7 @@ const Section* ImageHeaders::sectionOf(DWORD rva, DWORD size) const {
 
 bool ImageHeaders::fileOffsetOf(DWORD rva, DWORD size, DWORD& offset) const {
     const Section* section = sectionOf(rva, size);
-    if (section == nullptr || rva - section->rva > section->fileSize ||
-        size > section->fileSize - (rva - section->rva)) {
+    if (section == nullptr || !liesWithin(rva, size, section->rva, section->fileSize)) {
         return false;
     }
     offset = section->fileOffset + (rva - section->rva);

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,13 @@ struct Section {
     DWORD fileSize;    // how many of its bytes the file holds (the rest is zero in memory)
     DWORD characteristics;
 };
+
+// True when [start, start + size) lies wholly inside [rangeStart, rangeStart + rangeSize); no sum is formed,
+// so sizes from an untrusted table can't wrap around.
+constexpr bool liesWithin(std::uint64_t start, std::uint64_t size, std::uint64_t rangeStart,
+                          std::uint64_t rangeSize) {
+    return start >= rangeStart && start - rangeStart <= rangeSize && size <= rangeSize - (start - rangeStart);
+}
 
 // How many of a section's loaded bytes come from the file (the rest of it is zero-filled): its size in
 // memory (the file's size where the header gives none), at most what the file holds.

@@ -18,7 +18,7 @@ public:
 
     template <class T>
     T at(ULONGLONG rva, const char* table) const {
-        if (rva > size || sizeof(T) > size - rva) {
+        if (!liesWithin(rva, sizeof(T), 0, size)) {
             KRO_THROW("The running image's " << table << " lies outside the image");
         }
         T value;
